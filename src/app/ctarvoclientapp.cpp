@@ -1,0 +1,78 @@
+#include "ctarvoclientapp.h"
+
+#include "mainwindow/ctarvoclientdlg.h"
+#include "mainwindow/maincontroller.h"
+#include "platform/clock.h"
+#include "platform/instancelock.h"
+#include "platform/launcher.h"
+#include "platform/programfolder.h"
+#include "platform/qtprompter.h"
+#include "platform/termination.h"
+
+#include <QApplication>
+#include <QEventLoop>
+
+#include <memory>
+
+namespace {
+
+// Message boxes go to the screen, or, for runs driven from outside, to a
+// transcript file with answers taken from KVO_PROMPT_ANSWERS (comma list of
+// 1 OK, 2 Cancel, 6 Yes, 7 No; then each box's first button).
+std::unique_ptr<Prompter> makePrompter()
+{
+    const QString transcript = qEnvironmentVariable("KVO_PROMPT_TRANSCRIPT");
+    if (transcript.isEmpty())
+        return std::make_unique<QtPrompter>();
+    auto scripted = std::make_unique<ScriptedPrompter>();
+    scripted->setTranscriptPath(transcript);
+    for (const QString &a : qEnvironmentVariable("KVO_PROMPT_ANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts))
+        scripted->queueAnswer(a.trimmed().toInt());
+    return scripted;
+}
+
+} // namespace
+
+int CTarvoClientApp::InitInstance(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const std::unique_ptr<Prompter> prompter = makePrompter();
+
+    // One copy per login session, named after the executable.
+    InstanceLock lock;
+    if (!lock.acquire(applicationName())) {
+        prompter->show(QStringLiteral("이미 실행중 입니다.\n트레이 아이콘을 확인하여 주십시오."),
+                       QString(), Mb::Information);
+        return 0;
+    }
+
+    DesktopLauncher launcher;
+    MainController controller(*prompter, launcher, Clock::system());
+    CTarvoClientDlg dialog(controller);
+
+    // The program lives exactly as long as the main window's run.
+    QEventLoop run;
+    QObject::connect(&controller, &MainController::finished, &run, &QEventLoop::quit,
+                     Qt::QueuedConnection);
+
+    TerminationWatcher termination;
+    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &controller,
+                     &MainController::shutDownNow);
+
+    // Until the sign-in dialog takes this role, the main window is the way in.
+    QObject::connect(&controller, &MainController::signInDialogRequested, &dialog, [&dialog] {
+        dialog.show();
+        dialog.raise();
+    });
+
+    QStringList arguments = QApplication::arguments();
+    if (!arguments.isEmpty())
+        arguments.removeFirst();
+    QMetaObject::invokeMethod(
+        &controller, [&controller, arguments] { controller.initialise(arguments); },
+        Qt::QueuedConnection);
+    if (!controller.exited())
+        run.exec();
+    return 0;
+}

@@ -1,0 +1,113 @@
+#include "settings.h"
+
+using namespace SettingKeys;
+
+QMap<QString, QString> parseProductMap(const QString &value)
+{
+    QMap<QString, QString> map;
+    for (const QString &entry : value.split(QLatin1Char(','))) {
+        if (entry.isEmpty())
+            continue;
+        const QStringList parts = entry.split(QLatin1Char(':'));
+        map.insert(parts.value(0), parts.value(1));
+    }
+    return map;
+}
+
+QList<QPair<QString, QString>> offeredProducts(const QString &value)
+{
+    QList<QPair<QString, QString>> out;
+    for (const QString &entry : value.split(QLatin1Char(','))) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
+        if (parts.value(1).isEmpty())
+            continue;
+        out.append({parts.value(0), parts.value(1)});
+    }
+    return out;
+}
+
+QStringList splitLegacyCheckedList(const QString &value)
+{
+    QStringList out;
+    for (const QString &part : value.split(QLatin1Char(','))) {
+        if (!part.isEmpty() && !out.contains(part))
+            out.append(part);
+    }
+    return out;
+}
+
+Settings::Settings(const QString &path)
+    : m_file(path)
+{
+}
+
+bool Settings::createIfMissing()
+{
+    if (m_file.exists())
+        return false;
+    // The creation values, in the order the first start writes them.
+    static const struct
+    {
+        const QString &section;
+        const QString &key;
+        const char *value;
+    } creation[] = {
+        {Option, RedialSeconds, "30"}, {Option, RedialOnLinkFailure, "1"},
+        {Option, BootStart, "0"},      {Option, UseHotKey, "0"},
+        {Option, HotKey, "80"},        {Entry, ServiceType, "1"},
+        {Entry, IsPPTP, "1"},          {Entry, PharamSave, "0"},
+        {Entry, ID, ""},               {Entry, SERVER, ""},
+        {Entry, LastUsedIP, ""},       {Entry, CheckedIP, ""},
+        {Entry, IsAutoChange, "0"},    {Entry, AutoChangeSec, "300"},
+    };
+    // One document, one write: the file appears whole or not at all.
+    IniDocument doc;
+    for (const auto &c : creation)
+        doc.setValue(c.section, c.key, QString::fromLatin1(c.value));
+    return m_file.replaceWith(doc);
+}
+
+SettingsFields Settings::load() const
+{
+    const IniDocument doc = m_file.snapshot();
+    SettingsFields f;
+    f.redialCount = doc.intValue(Option, RedialCount, 0);
+    f.redialSeconds = doc.intValue(Option, RedialSeconds, 0);
+    f.redialOnLinkFailure = doc.intValue(Option, RedialOnLinkFailure, 0);
+    f.bootStart = doc.intValue(Option, BootStart, 0);
+    f.credentialsSaved = doc.intValue(Entry, PharamSave, 0);
+    f.tunnelType = doc.intValue(Entry, IsPPTP, 1);
+    f.productType = doc.intValue(Entry, ServiceType, 1);
+    f.autoChange = doc.intValue(Entry, IsAutoChange, 0) > 0 ? 1 : 0;
+    f.autoChangeSeconds = doc.intValue(Entry, AutoChangeSec, 500);
+    f.lastUsedIp = doc.value(Entry, LastUsedIP);
+    f.legacyCheckedIp = doc.value(Entry, CheckedIP);
+    f.server = doc.value(Entry, SERVER);
+    f.dynamicProductName = doc.value(Entry, DynamicProductName);
+    const QString list = doc.value(Entry, DynamicProductList);
+    if (!list.isEmpty())
+        f.productMap = parseProductMap(list);
+    f.useHotKey = doc.intValue(Option, UseHotKey, 0) > 0 ? 1 : 0;
+    f.hotKey = doc.intValue(Option, HotKey, 80);
+    return f;
+}
+
+QString Settings::readString(const QString &section, const QString &key, const QString &def) const
+{
+    return m_file.readString(section, key, def);
+}
+
+int Settings::readInt(const QString &section, const QString &key, int def) const
+{
+    return m_file.readInt(section, key, def);
+}
+
+bool Settings::write(const QString &section, const QString &key, const QString &value)
+{
+    return m_file.writeString(section, key, value);
+}
+
+bool Settings::write(const QString &section, const QString &key, int value)
+{
+    return write(section, key, QString::number(value));
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/inifile.h"
+
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QString>
+
+// Section and key names of "KVOClientSetup.ini".
+namespace SettingKeys {
+inline const QString Option = QStringLiteral("Option");
+inline const QString Entry = QStringLiteral("Entry");
+
+inline const QString RedialCount = QStringLiteral("RedialCount");
+inline const QString RedialSeconds = QStringLiteral("RedialSeconds");
+inline const QString RedialOnLinkFailure = QStringLiteral("RedialOnLinkFailure");
+inline const QString BootStart = QStringLiteral("BootStart");
+inline const QString UseHotKey = QStringLiteral("UseHotKey");
+inline const QString HotKey = QStringLiteral("HotKey");
+inline const QString ServiceType = QStringLiteral("ServiceType");
+inline const QString IsPPTP = QStringLiteral("IsPPTP");
+inline const QString PharamSave = QStringLiteral("PharamSave");
+inline const QString ID = QStringLiteral("ID");
+inline const QString SERVER = QStringLiteral("SERVER");
+inline const QString LastUsedIP = QStringLiteral("LastUsedIP");
+inline const QString CheckedIP = QStringLiteral("CheckedIP");
+inline const QString IsAutoChange = QStringLiteral("IsAutoChange");
+inline const QString AutoChangeSec = QStringLiteral("AutoChangeSec");
+inline const QString DynamicProductName = QStringLiteral("DynamicProductName");
+inline const QString DynamicProductList = QStringLiteral("DynamicProductList");
+} // namespace SettingKeys
+
+// Product types (ServiceType) and tunnel types (IsPPTP).
+enum ProductType { FixedIp = 1, DynamicIp = 2, KtFixedIp = 3 };
+enum TunnelType { TunnelPptp = 1, TunnelOpenVpn = 2, TunnelL2tp = 3 };
+
+// The settings the main window keeps in memory after the start-up load.
+struct SettingsFields
+{
+    int redialCount = 0;
+    int redialSeconds = 0;
+    int redialOnLinkFailure = 0;
+    int bootStart = 0;
+    int credentialsSaved = 0; // PharamSave
+    int tunnelType = 1;       // IsPPTP
+    int productType = 1;      // ServiceType
+    int autoChange = 0;       // 0 or 1
+    int autoChangeSeconds = 500;
+    QString lastUsedIp;
+    QString legacyCheckedIp;
+    QString server;
+    QString dynamicProductName;
+    QMap<QString, QString> productMap; // name -> code
+    int useHotKey = 0; // 0 or 1
+    int hotKey = 80;
+};
+
+// The product list value "name:code,name:code".
+// As a map: every non-empty entry, a later name replacing an earlier one.
+QMap<QString, QString> parseProductMap(const QString &value);
+// As the sign-in dialog offers it: entries with a code, in list order.
+QList<QPair<QString, QString>> offeredProducts(const QString &value);
+// The legacy comma list of checked addresses, without repeats, in order.
+QStringList splitLegacyCheckedList(const QString &value);
+
+// The settings file "KVOClientSetup.ini" of the program folder.
+class Settings
+{
+public:
+    explicit Settings(const QString &path);
+
+    const QString &path() const { return m_file.path(); }
+
+    // Writes the creation values when the file does not exist yet; an
+    // existing file is never completed with missing keys. Returns true when
+    // it created the file.
+    bool createIfMissing();
+
+    // Reads every key into the in-memory fields.
+    SettingsFields load() const;
+
+    QString readString(const QString &section, const QString &key, const QString &def = {}) const;
+    int readInt(const QString &section, const QString &key, int def) const;
+    bool write(const QString &section, const QString &key, const QString &value);
+    bool write(const QString &section, const QString &key, int value);
+
+private:
+    IniFile m_file;
+};

@@ -1,0 +1,42 @@
+#include "checkedipfile.h"
+
+#include "platform/ipv4.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <cstring>
+
+namespace CheckedIpFile {
+
+void load(const QString &path, QStringList &list)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = f.readAll();
+    for (qsizetype off = 0; off + 4 <= bytes.size(); off += 4) {
+        const QString ip = Ipv4::fromBytes(reinterpret_cast<const unsigned char *>(bytes.constData() + off));
+        if (!list.contains(ip))
+            list.append(ip);
+    }
+}
+
+bool save(const QString &path, const QStringList &list)
+{
+    QByteArray bytes;
+    bytes.reserve(list.size() * 4);
+    for (const QString &ip : list) {
+        const uint32_t n = Ipv4::toNetworkOrderBytes(ip);
+        char raw[4];
+        std::memcpy(raw, &n, 4);
+        bytes.append(raw, 4);
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(bytes);
+    return out.commit();
+}
+
+} // namespace CheckedIpFile

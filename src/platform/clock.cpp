@@ -1,0 +1,7 @@
+#include "clock.h"
+
+Clock &Clock::system()
+{
+    static Clock clock;
+    return clock;
+}

@@ -26,7 +26,8 @@ std::unique_ptr<Prompter> makePrompter()
         return std::make_unique<QtPrompter>();
     auto scripted = std::make_unique<ScriptedPrompter>();
     scripted->setTranscriptPath(transcript);
-    for (const QString &a : qEnvironmentVariable("KVO_PROMPT_ANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts))
+    for (const QString &a :
+         qEnvironmentVariable("KVO_PROMPT_ANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts))
         scripted->queueAnswer(a.trimmed().toInt());
     return scripted;
 }

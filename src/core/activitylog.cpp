@@ -7,12 +7,9 @@
 
 ActivityLog::ActivityLog(QString programFolder, QString appName, const Clock &clock,
                          Prompter &prompter)
-    : m_folder(std::move(programFolder))
-    , m_appName(std::move(appName))
-    , m_clock(clock)
-    , m_prompter(prompter)
-{
-}
+    : m_folder(std::move(programFolder)), m_appName(std::move(appName)), m_clock(clock),
+      m_prompter(prompter)
+{ }
 
 ActivityLog::~ActivityLog()
 {
@@ -31,14 +28,14 @@ QString ActivityLog::todayFilePath() const
 
 QString ActivityLog::filePathFor(const QDateTime &when) const
 {
-    return logFolder() + QLatin1Char('/') + m_appName
-        + when.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".txt");
+    return logFolder() + QLatin1Char('/') + m_appName + when.toString(QStringLiteral("yyyyMMdd")) +
+        QStringLiteral(".txt");
 }
 
 QString ActivityLog::formatLine(const QDateTime &when, const QString &text)
 {
-    QString line = QLatin1Char('[') + when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-        + QStringLiteral("]\t") + text;
+    QString line = QLatin1Char('[') + when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+        QStringLiteral("]\t") + text;
     if (!line.contains(QLatin1String("\r\n")))
         line += QLatin1String("\r\n");
     return line;

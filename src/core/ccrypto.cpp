@@ -68,7 +68,9 @@ bool readArchiveString(const QByteArray &bytes, QString &out)
     const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData());
     const qsizetype size = bytes.size();
     qsizetype pos = 0;
-    auto need = [&](qsizetype n) { return pos + n <= size; };
+    auto need = [&](qsizetype n) {
+        return pos + n <= size;
+    };
     auto u16 = [&] {
         const uint32_t v = p[pos] | (uint32_t(p[pos + 1]) << 8);
         pos += 2;
@@ -102,8 +104,8 @@ bool readArchiveString(const QByteArray &bytes, QString &out)
         }
         if (!need(4))
             return false;
-        length = p[pos] | (uint32_t(p[pos + 1]) << 8) | (uint32_t(p[pos + 2]) << 16)
-            | (uint32_t(p[pos + 3]) << 24);
+        length = p[pos] | (uint32_t(p[pos + 1]) << 8) | (uint32_t(p[pos + 2]) << 16) |
+            (uint32_t(p[pos + 3]) << 24);
         pos += 4;
         break;
     }
@@ -122,10 +124,7 @@ bool readArchiveString(const QByteArray &bytes, QString &out)
     return true;
 }
 
-CCrypto::CCrypto(Prompter &prompter)
-    : m_prompter(prompter)
-{
-}
+CCrypto::CCrypto(Prompter &prompter) : m_prompter(prompter) { }
 
 bool CCrypto::DeriveKey(const QString &password)
 {

@@ -31,7 +31,7 @@ public:
 
 private:
     Prompter &m_prompter;
-    std::array<uint8_t, 16> m_key{};
+    std::array<uint8_t, 16> m_key {};
     bool m_hasKey = false;
 };
 

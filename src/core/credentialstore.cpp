@@ -1,20 +1,16 @@
 #include "credentialstore.h"
 
 #include "ccrypto.h"
-#include "settings.h"
 #include "platform/prompter.h"
+#include "settings.h"
 
 #include <QFile>
 #include <QSaveFile>
 
 CredentialStore::CredentialStore(Settings &settings, CCrypto &crypto, Prompter &prompter,
                                  QString encryptPath)
-    : m_settings(settings)
-    , m_crypto(crypto)
-    , m_prompter(prompter)
-    , m_path(std::move(encryptPath))
-{
-}
+    : m_settings(settings), m_crypto(crypto), m_prompter(prompter), m_path(std::move(encryptPath))
+{ }
 
 void CredentialStore::save(const QString &id, const QString &password, int saveFlag)
 {

@@ -36,10 +36,7 @@ QStringList splitLegacyCheckedList(const QString &value)
     return out;
 }
 
-Settings::Settings(const QString &path)
-    : m_file(path)
-{
-}
+Settings::Settings(const QString &path) : m_file(path) { }
 
 bool Settings::createIfMissing()
 {
@@ -52,13 +49,20 @@ bool Settings::createIfMissing()
         const QString &key;
         const char *value;
     } creation[] = {
-        {Option, RedialSeconds, "30"}, {Option, RedialOnLinkFailure, "1"},
-        {Option, BootStart, "0"},      {Option, UseHotKey, "0"},
-        {Option, HotKey, "80"},        {Entry, ServiceType, "1"},
-        {Entry, IsPPTP, "1"},          {Entry, PharamSave, "0"},
-        {Entry, ID, ""},               {Entry, SERVER, ""},
-        {Entry, LastUsedIP, ""},       {Entry, CheckedIP, ""},
-        {Entry, IsAutoChange, "0"},    {Entry, AutoChangeSec, "300"},
+        {Option, RedialSeconds, "30"},
+        {Option, RedialOnLinkFailure, "1"},
+        {Option, BootStart, "0"},
+        {Option, UseHotKey, "0"},
+        {Option, HotKey, "80"},
+        {Entry, ServiceType, "1"},
+        {Entry, IsPPTP, "1"},
+        {Entry, PharamSave, "0"},
+        {Entry, ID, ""},
+        {Entry, SERVER, ""},
+        {Entry, LastUsedIP, ""},
+        {Entry, CheckedIP, ""},
+        {Entry, IsAutoChange, "0"},
+        {Entry, AutoChangeSec, "300"},
     };
     // One document, one write: the file appears whole or not at all.
     IniDocument doc;

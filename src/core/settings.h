@@ -43,9 +43,9 @@ struct SettingsFields
     int redialOnLinkFailure = 0;
     int bootStart = 0;
     int credentialsSaved = 0; // PharamSave
-    int tunnelType = 1;       // IsPPTP
-    int productType = 1;      // ServiceType
-    int autoChange = 0;       // 0 or 1
+    int tunnelType = 1; // IsPPTP
+    int productType = 1; // ServiceType
+    int autoChange = 0; // 0 or 1
     int autoChangeSeconds = 500;
     QString lastUsedIp;
     QString legacyCheckedIp;

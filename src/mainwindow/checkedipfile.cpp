@@ -16,7 +16,8 @@ void load(const QString &path, QStringList &list)
         return;
     const QByteArray bytes = f.readAll();
     for (qsizetype off = 0; off + 4 <= bytes.size(); off += 4) {
-        const QString ip = Ipv4::fromBytes(reinterpret_cast<const unsigned char *>(bytes.constData() + off));
+        const QString ip =
+            Ipv4::fromBytes(reinterpret_cast<const unsigned char *>(bytes.constData() + off));
         if (!list.contains(ip))
             list.append(ip);
     }

@@ -20,8 +20,7 @@ QLabel *makeLabel(QWidget *parent, int id, const QString &text)
 } // namespace
 
 CTarvoClientDlg::CTarvoClientDlg(MainController &controller, QWidget *parent)
-    : QDialog(parent)
-    , m_controller(controller)
+    : QDialog(parent), m_controller(controller)
 {
     setObjectName(QStringLiteral("102"));
     setWindowTitle(QStringLiteral("모라솔"));

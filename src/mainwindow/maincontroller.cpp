@@ -13,11 +13,8 @@
 
 MainController::MainController(Prompter &prompter, Launcher &launcher, const Clock &clock,
                                QObject *parent)
-    : QObject(parent)
-    , m_prompter(prompter)
-    , m_launcher(launcher)
-    , m_clock(clock)
-    , m_crypto(prompter)
+    : QObject(parent), m_prompter(prompter), m_launcher(launcher), m_clock(clock),
+      m_crypto(prompter)
 {
     m_elapsedTimer.setInterval(1000);
     m_redialTimer.setInterval(1000);
@@ -112,7 +109,8 @@ void MainController::initialise(const QStringList &arguments)
 void MainController::locateAndLoadSettings()
 {
     m_crypto.DeriveKey(kKeyPassword);
-    m_settings = std::make_unique<Settings>(ProgramFolder::filePath(QStringLiteral("KVOClientSetup.ini")));
+    m_settings =
+        std::make_unique<Settings>(ProgramFolder::filePath(QStringLiteral("KVOClientSetup.ini")));
     m_settings->createIfMissing();
     m_credentials = std::make_unique<CredentialStore>(
         *m_settings, m_crypto, m_prompter, ProgramFolder::filePath(QStringLiteral("Encrypt.dat")));
@@ -188,8 +186,7 @@ void MainController::trayExitCommand()
     if (m_exited)
         return;
     if (m_prompter.show(QStringLiteral("모라솔 서비스 프로그램을 종료합니다."), kNoticeCaption,
-                        Mb::PlainQuestion)
-        != IdYes)
+                        Mb::PlainQuestion) != IdYes)
         return;
     shutDownNow();
 }

@@ -17,7 +17,7 @@ class Prompter;
 
 // Window message numbers kept as the names of our notifications.
 namespace WindowMessage {
-constexpr int TrayCallback = 1025;  // WM_USER + 1
+constexpr int TrayCallback = 1025; // WM_USER + 1
 constexpr int SessionNotify = 1033; // WM_USER + 9, WM_SESSION_NOTIFY
 } // namespace WindowMessage
 

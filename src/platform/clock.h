@@ -15,10 +15,7 @@ public:
 class FixedClock : public Clock
 {
 public:
-    explicit FixedClock(QDateTime t)
-        : m_now(std::move(t))
-    {
-    }
+    explicit FixedClock(QDateTime t) : m_now(std::move(t)) { }
     QDateTime now() const override { return m_now; }
     void set(const QDateTime &t) { m_now = t; }
     void advanceSeconds(qint64 s) { m_now = m_now.addSecs(s); }

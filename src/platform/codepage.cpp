@@ -8,10 +8,7 @@ namespace {
 class Converter
 {
 public:
-    Converter(const char *to, const char *from)
-        : m_cd(iconv_open(to, from))
-    {
-    }
+    Converter(const char *to, const char *from) : m_cd(iconv_open(to, from)) { }
     ~Converter()
     {
         if (m_cd != reinterpret_cast<iconv_t>(-1))

@@ -72,8 +72,9 @@ int IniDocument::findKey(const QString &section, const QString &key) const
 {
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
         const Line &l = m_lines[i];
-        if (!l.isHeader && !l.key.isEmpty() && l.section.compare(section, Qt::CaseInsensitive) == 0
-            && l.key.compare(key, Qt::CaseInsensitive) == 0)
+        if (!l.isHeader && !l.key.isEmpty() &&
+            l.section.compare(section, Qt::CaseInsensitive) == 0 &&
+            l.key.compare(key, Qt::CaseInsensitive) == 0)
             return int(i);
     }
     return -1;
@@ -142,10 +143,7 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     m_lines.insert(insertAt, line);
 }
 
-IniFile::IniFile(QString path)
-    : m_path(std::move(path))
-{
-}
+IniFile::IniFile(QString path) : m_path(std::move(path)) { }
 
 bool IniFile::exists() const
 {

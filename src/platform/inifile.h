@@ -27,9 +27,9 @@ public:
 private:
     struct Line
     {
-        QString text;    // the line as read, for lines we do not rewrite
+        QString text; // the line as read, for lines we do not rewrite
         QString section; // the section the line belongs to
-        QString key;     // empty for section headers, comments and blank lines
+        QString key; // empty for section headers, comments and blank lines
         QString value;
         bool isHeader = false;
     };

@@ -22,8 +22,8 @@ QString InstanceLock::runtimeFolder()
 
 bool InstanceLock::acquire(const QString &name)
 {
-    m_lock = std::make_unique<QLockFile>(runtimeFolder() + QLatin1Char('/') + name
-                                         + QStringLiteral(".lock"));
+    m_lock = std::make_unique<QLockFile>(runtimeFolder() + QLatin1Char('/') + name +
+                                         QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0); // only a dead owner makes the lock stale
     if (m_lock->tryLock(0))
         return true;

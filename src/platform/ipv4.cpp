@@ -6,7 +6,7 @@ namespace Ipv4 {
 
 uint32_t numericValue(const QString &dotted, bool *ok)
 {
-    in_addr a{};
+    in_addr a {};
     const QByteArray text = dotted.toLatin1();
     const bool valid = !dotted.isEmpty() && inet_aton(text.constData(), &a) != 0;
     if (ok)

@@ -41,8 +41,8 @@ public:
     }
     bool startProgram(const QString &program, const QStringList &arguments) override
     {
-        calls.append(QStringLiteral("run:") + program + QLatin1Char(' ')
-                     + arguments.join(QLatin1Char(' ')));
+        calls.append(QStringLiteral("run:") + program + QLatin1Char(' ') +
+                     arguments.join(QLatin1Char(' ')));
         return true;
     }
     QStringList calls;

@@ -25,7 +25,7 @@ int ScriptedPrompter::defaultAnswer(unsigned flags)
 int ScriptedPrompter::show(const QString &text, const QString &caption, unsigned flags)
 {
     const int answer = m_script.isEmpty() ? defaultAnswer(flags) : m_script.takeFirst();
-    m_boxes.append(Box{text, displayCaption(caption), flags, answer});
+    m_boxes.append(Box {text, displayCaption(caption), flags, answer});
     if (!m_transcript.isEmpty()) {
         QFile f(m_transcript);
         if (f.open(QIODevice::Append)) {

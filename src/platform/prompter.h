@@ -18,11 +18,11 @@ constexpr unsigned ButtonMask = 0xF;
 constexpr unsigned IconMask = 0xF0;
 
 // The combinations in use.
-constexpr unsigned Failure = SystemModal | IconStop;                // 0x1010
-constexpr unsigned Notice = SystemModal | IconExclamation;          // 0x1030
-constexpr unsigned Information = SystemModal | IconInformation;     // 0x1040
+constexpr unsigned Failure = SystemModal | IconStop; // 0x1010
+constexpr unsigned Notice = SystemModal | IconExclamation; // 0x1030
+constexpr unsigned Information = SystemModal | IconInformation; // 0x1040
 constexpr unsigned Question = SystemModal | IconInformation | YesNo; // 0x1044
-constexpr unsigned PlainQuestion = SystemModal | YesNo;             // 0x1004
+constexpr unsigned PlainQuestion = SystemModal | YesNo; // 0x1004
 constexpr unsigned RetryChoice = SystemModal | IconStop | OkCancel; // 0x1011
 } // namespace Mb
 

@@ -40,8 +40,8 @@ int QtPrompter::show(const QString &text, const QString &caption, unsigned flags
         choices = {{QMessageBox::Yes, IdYes}, {QMessageBox::No, IdNo}};
         break;
     case 0x3:
-        choices = {{QMessageBox::Yes, IdYes}, {QMessageBox::No, IdNo},
-                   {QMessageBox::Cancel, IdCancel}};
+        choices = {
+            {QMessageBox::Yes, IdYes}, {QMessageBox::No, IdNo}, {QMessageBox::Cancel, IdCancel}};
         break;
     default:
         choices = {{QMessageBox::Ok, IdOk}};

@@ -17,8 +17,7 @@ void onSignal(int)
 }
 } // namespace
 
-TerminationWatcher::TerminationWatcher(QObject *parent)
-    : QObject(parent)
+TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
 {
     if (g_pipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
         return;

@@ -71,8 +71,8 @@ QString readAll(const QString &path)
 
 QString todaysLog(const QString &home, const QString &name)
 {
-    return home + QStringLiteral("/log/") + name + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
-        + QStringLiteral(".txt");
+    return home + QStringLiteral("/log/") + name +
+        QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".txt");
 }
 
 void writeSettings(const QString &home)
@@ -92,7 +92,8 @@ TEST(SingleInstance, SecondCopyInTheSameSessionSaysSoAndLeavesTheFirstRunning)
     Session session;
     const QString transcript = home.filePath(QStringLiteral("boxes.txt"));
     Client first(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
-    ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("KVOClient")), QStringLiteral("프로그램 시작")));
+    ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("KVOClient")),
+                            QStringLiteral("프로그램 시작")));
 
     Client second(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
     ASSERT_TRUE(second.process().waitForFinished(15000));
@@ -101,12 +102,15 @@ TEST(SingleInstance, SecondCopyInTheSameSessionSaysSoAndLeavesTheFirstRunning)
     EXPECT_EQ(boxes, QStringLiteral("0x1040\tKVOClient\t") + kAlready + QStringLiteral("\t1\n"));
     EXPECT_EQ(first.process().state(), QProcess::Running);
     // The first copy wrote one start line; the second none.
-    EXPECT_EQ(readAll(todaysLog(home.path(), QStringLiteral("KVOClient"))).count(QStringLiteral("프로그램 시작")), 1);
+    EXPECT_EQ(readAll(todaysLog(home.path(), QStringLiteral("KVOClient")))
+                  .count(QStringLiteral("프로그램 시작")),
+              1);
 
     // Ended by the desktop, the first copy shuts down in order.
     ::kill(pid_t(first.process().processId()), SIGTERM);
     ASSERT_TRUE(first.process().waitForFinished(15000));
-    EXPECT_TRUE(readAll(todaysLog(home.path(), QStringLiteral("KVOClient"))).endsWith(QStringLiteral("\t프로그램 종료\r\n")));
+    EXPECT_TRUE(readAll(todaysLog(home.path(), QStringLiteral("KVOClient")))
+                    .endsWith(QStringLiteral("\t프로그램 종료\r\n")));
 }
 
 TEST(SingleInstance, AnotherSessionOrAnotherExecutableNameMayRun)
@@ -116,14 +120,16 @@ TEST(SingleInstance, AnotherSessionOrAnotherExecutableNameMayRun)
     Session session, otherSession;
     const QString transcript = home.filePath(QStringLiteral("boxes.txt"));
     Client first(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
-    ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("KVOClient")), QStringLiteral("프로그램 시작")));
+    ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("KVOClient")),
+                            QStringLiteral("프로그램 시작")));
 
     Client inOtherSession(QStringLiteral(KVO_CLIENT_BIN), home.path(), otherSession, transcript);
     const QString renamed = home.filePath(QStringLiteral("OtherName"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(KVO_CLIENT_BIN), renamed));
     Client otherName(renamed, home.path(), session, transcript);
 
-    ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("OtherName")), QStringLiteral("프로그램 시작")));
+    ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("OtherName")),
+                            QStringLiteral("프로그램 시작")));
     QThread::msleep(500);
     EXPECT_EQ(inOtherSession.process().state(), QProcess::Running);
     EXPECT_EQ(otherName.process().state(), QProcess::Running);
@@ -138,7 +144,8 @@ TEST(SingleInstance, LockOfACrashedCopyIsTakenOver)
     const QString transcript = home.filePath(QStringLiteral("boxes.txt"));
     {
         Client crashed(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
-        ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("KVOClient")), QStringLiteral("프로그램 시작")));
+        ASSERT_TRUE(waitForText(todaysLog(home.path(), QStringLiteral("KVOClient")),
+                                QStringLiteral("프로그램 시작")));
         crashed.process().kill();
         crashed.process().waitForFinished(5000);
     }

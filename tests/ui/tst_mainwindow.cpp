@@ -20,9 +20,9 @@ private:
         TestHome home;
         ScriptedPrompter prompter;
         RecordingLauncher launcher;
-        FixedClock clock{QDateTime(QDate(2026, 5, 1), QTime(10, 0, 0))};
-        MainController controller{prompter, launcher, clock};
-        CTarvoClientDlg dialog{controller};
+        FixedClock clock {QDateTime(QDate(2026, 5, 1), QTime(10, 0, 0))};
+        MainController controller {prompter, launcher, clock};
+        CTarvoClientDlg dialog {controller};
         Fixture()
         {
             home.write(QStringLiteral("KVOClientSetup.ini"), "[Entry]\r\nIsPPTP=0\r\n");
@@ -50,7 +50,8 @@ private Q_SLOTS:
         QVERIFY(actions[1]->isEnabled());
         QCOMPARE(f.dialog.trayIcon()->toolTip(), QStringLiteral("모라솔 서비스에 연결되었습니다."));
         f.controller.setTunnelUp(false);
-        QCOMPARE(f.dialog.trayIcon()->toolTip(), QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다."));
+        QCOMPARE(f.dialog.trayIcon()->toolTip(),
+                 QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다."));
     }
 
     void trayExitEndsTheProgram()

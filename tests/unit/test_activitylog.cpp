@@ -70,8 +70,7 @@ TEST(ActivityLog, UnwritableFileShowsTheMessageForEveryDroppedLine)
     TestHome home;
     QDir().mkpath(home.file(QStringLiteral("log")));
     home.write(QStringLiteral("log/KVOClient20260101.txt"), "");
-    QFile::setPermissions(home.file(QStringLiteral("log/KVOClient20260101.txt")),
-                          QFile::ReadOwner);
+    QFile::setPermissions(home.file(QStringLiteral("log/KVOClient20260101.txt")), QFile::ReadOwner);
     FixedClock clock(at(2026, 1, 1, 12, 0, 0));
     ScriptedPrompter prompter;
     ActivityLog log(home.path(), QStringLiteral("KVOClient"), clock, prompter);
@@ -93,8 +92,9 @@ TEST(ActivityLog, FileThatOpensInNeitherModeShowsTheMessage)
     ActivityLog log(home.path(), QStringLiteral("KVOClient"), clock, prompter);
     log.write(QStringLiteral("a"));
     log.write(QStringLiteral("b"));
-    EXPECT_EQ(prompter.texts(),
-              (QStringList{QStringLiteral("Cannot Open Log!!"), QStringLiteral("Cannot Open Log!!")}));
+    EXPECT_EQ(
+        prompter.texts(),
+        (QStringList {QStringLiteral("Cannot Open Log!!"), QStringLiteral("Cannot Open Log!!")}));
     EXPECT_EQ(log.openFilePath(), QString());
 }
 
@@ -108,8 +108,9 @@ TEST(ActivityLog, LogFolderThatCannotBeMadeDropsLinesAndRecovers)
     ActivityLog log(home.path(), QStringLiteral("KVOClient"), clock, prompter);
     log.write(QStringLiteral("a"));
     log.write(QStringLiteral("b"));
-    EXPECT_EQ(prompter.texts(),
-              (QStringList{QStringLiteral("Cannot Open Log!!"), QStringLiteral("Cannot Open Log!!")}));
+    EXPECT_EQ(
+        prompter.texts(),
+        (QStringList {QStringLiteral("Cannot Open Log!!"), QStringLiteral("Cannot Open Log!!")}));
     // Once the folder can be made, the next line is written.
     QFile::remove(home.file(QStringLiteral("log")));
     log.write(QStringLiteral("c"));

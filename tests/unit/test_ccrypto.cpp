@@ -15,14 +15,15 @@ QByteArray vector(const char *name)
 struct Keyed
 {
     ScriptedPrompter prompter;
-    CCrypto crypto{prompter};
+    CCrypto crypto {prompter};
     Keyed() { crypto.DeriveKey(kKeyPassword); }
 };
 } // namespace
 
 TEST(CCrypto, KeyIsTheMd5OfTheWideKeyPassword)
 {
-    EXPECT_EQ(md5OfWide(QStringLiteral("QZX")).toHex(), QByteArray("84d94b660a6597de4d2d0c911d87b93f"));
+    EXPECT_EQ(md5OfWide(QStringLiteral("QZX")).toHex(),
+              QByteArray("84d94b660a6597de4d2d0c911d87b93f"));
 }
 
 TEST(CCrypto, CheckValueOfHelloInAscii)
@@ -83,8 +84,8 @@ TEST(CCrypto, ArchiveFormHasThreeLengthForms)
 TEST(CCrypto, RoundTripsAndRefusals)
 {
     Keyed k;
-    for (const QString &text : {QString(), QStringLiteral("비밀번호 with spaces"),
-                                QString(1000, QChar(u'한'))}) {
+    for (const QString &text :
+         {QString(), QStringLiteral("비밀번호 with spaces"), QString(1000, QChar(u'한'))}) {
         QByteArray cipher;
         ASSERT_TRUE(k.crypto.Encrypt(text, cipher));
         EXPECT_EQ(cipher.size() % 8, 0);
@@ -111,5 +112,5 @@ TEST(CCrypto, EncryptWithoutKeySaysSo)
     QByteArray out("untouched");
     EXPECT_FALSE(crypto.Encrypt(QStringLiteral("x"), out));
     EXPECT_EQ(out, QByteArray("untouched"));
-    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("m_hCryptProv or m_hKey is null")});
+    EXPECT_EQ(prompter.texts(), QStringList {QStringLiteral("m_hCryptProv or m_hKey is null")});
 }

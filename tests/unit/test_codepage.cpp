@@ -5,8 +5,10 @@
 
 TEST(CodePage, KoreanTextTakesItsTwoByteCodes)
 {
-    EXPECT_EQ(CodePage::fromUnicode(QStringLiteral("한글 ab")).toHex(), QByteArray("c7d1b1db206162"));
-    EXPECT_EQ(CodePage::toUnicode(QByteArray::fromHex("c7d1b1db206162")), QStringLiteral("한글 ab"));
+    EXPECT_EQ(CodePage::fromUnicode(QStringLiteral("한글 ab")).toHex(),
+              QByteArray("c7d1b1db206162"));
+    EXPECT_EQ(CodePage::toUnicode(QByteArray::fromHex("c7d1b1db206162")),
+              QStringLiteral("한글 ab"));
     // A syllable outside the 2350 common ones is still in code page 949.
     const QString rare = QStringLiteral("똠");
     EXPECT_EQ(CodePage::toUnicode(CodePage::fromUnicode(rare)), rare);

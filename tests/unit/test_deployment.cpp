@@ -19,7 +19,8 @@ TEST(Deployment, KeysOverrideTheDefaults)
     TestHome home;
     home.write(QStringLiteral("KVOService.ini"),
                "[service]\r\nWebHost=127.0.0.2:8443\r\nreporthost=127.0.0.3\r\nCaFile=ca.pem\r\n"
-               "ResetHostsFirst=127.0.0.5, 127.0.0.6,127.0.0.7,127.0.0.8\r\nResetHostsSecond=127.0.0.9\r\n");
+               "ResetHostsFirst=127.0.0.5, "
+               "127.0.0.6,127.0.0.7,127.0.0.8\r\nResetHostsSecond=127.0.0.9\r\n");
     const DeploymentConfig c = DeploymentConfig::fromProgramFolder();
     EXPECT_EQ(c.webHost, QStringLiteral("127.0.0.2:8443"));
     EXPECT_EQ(c.webHostName(), QStringLiteral("127.0.0.2"));
@@ -27,14 +28,15 @@ TEST(Deployment, KeysOverrideTheDefaults)
     EXPECT_EQ(c.reportHost, QStringLiteral("127.0.0.3"));
     EXPECT_EQ(c.caFile, home.file(QStringLiteral("ca.pem")));
     EXPECT_EQ(c.resetHostsFirst,
-              (QStringList{QStringLiteral("127.0.0.5"), QStringLiteral("127.0.0.6"),
-                           QStringLiteral("127.0.0.7"), QStringLiteral("127.0.0.8")}));
-    EXPECT_EQ(c.resetHostsSecond, QStringList{QStringLiteral("127.0.0.9")});
+              (QStringList {QStringLiteral("127.0.0.5"), QStringLiteral("127.0.0.6"),
+                            QStringLiteral("127.0.0.7"), QStringLiteral("127.0.0.8")}));
+    EXPECT_EQ(c.resetHostsSecond, QStringList {QStringLiteral("127.0.0.9")});
 }
 
 TEST(Deployment, ProgramFolderFollowsKvoHome)
 {
     TestHome home;
     EXPECT_EQ(ProgramFolder::path(), home.path());
-    EXPECT_EQ(ProgramFolder::filePath(QStringLiteral("Encrypt.dat")), home.file(QStringLiteral("Encrypt.dat")));
+    EXPECT_EQ(ProgramFolder::filePath(QStringLiteral("Encrypt.dat")),
+              home.file(QStringLiteral("Encrypt.dat")));
 }

@@ -13,7 +13,8 @@ TEST(IniFile, NamesCompareWithoutCaseAndValueIsTextAfterFirstEquals)
     home.write(QStringLiteral("a.ini"), "[ENTRY]\r\nserver=a=b=c\r\nId = spaced \r\n");
     IniFile ini(home.file(QStringLiteral("a.ini")));
     EXPECT_EQ(ini.readString(S, QStringLiteral("SERVER")), QStringLiteral("a=b=c"));
-    EXPECT_EQ(ini.readString(QStringLiteral("entry"), QStringLiteral("ID")), QStringLiteral("spaced"));
+    EXPECT_EQ(ini.readString(QStringLiteral("entry"), QStringLiteral("ID")),
+              QStringLiteral("spaced"));
 }
 
 TEST(IniFile, MissingFileSectionOrKeyReadsTheDefault)
@@ -58,13 +59,14 @@ TEST(IniFile, WriteReplacesInPlaceAndKeepsEverythingElse)
                "; comment\r\n[Option]\r\nA=1\r\n\r\n[Entry]\r\nid=old\r\nB=2\r\n");
     IniFile ini(home.file(QStringLiteral("c.ini")));
     ASSERT_TRUE(ini.writeString(S, QStringLiteral("ID"), QStringLiteral("new")));
-    ASSERT_TRUE(ini.writeString(QStringLiteral("option"), QStringLiteral("C"), QStringLiteral("3")));
+    ASSERT_TRUE(
+        ini.writeString(QStringLiteral("option"), QStringLiteral("C"), QStringLiteral("3")));
     ASSERT_TRUE(ini.writeString(QStringLiteral("Third"), QStringLiteral("D"), QStringLiteral("4")));
     EXPECT_EQ(home.read(QStringLiteral("c.ini")),
               QByteArray("; comment\r\n[Option]\r\nA=1\r\nC=3\r\n\r\n[Entry]\r\nid=new\r\nB=2\r\n"
                          "[Third]\r\nD=4\r\n"));
     // Nothing but the file itself is left in the folder.
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files), QStringList{QStringLiteral("c.ini")});
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files), QStringList {QStringLiteral("c.ini")});
 }
 
 TEST(IniFile, KoreanValuesAndLineBreaksInValues)

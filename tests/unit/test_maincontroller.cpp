@@ -18,7 +18,7 @@ struct Harness
     TestHome home;
     ScriptedPrompter prompter;
     RecordingLauncher launcher;
-    FixedClock clock{QDateTime(QDate(2026, 5, 1), QTime(10, 0, 0))};
+    FixedClock clock {QDateTime(QDate(2026, 5, 1), QTime(10, 0, 0))};
     std::unique_ptr<MainController> controller;
     int signInRequests = 0;
     int finished = 0;
@@ -34,7 +34,8 @@ struct Harness
     QStringList logLines() const
     {
         QStringList out;
-        const QString text = QString::fromUtf8(home.read(QStringLiteral("log/KVOClient20260501.txt")));
+        const QString text =
+            QString::fromUtf8(home.read(QStringLiteral("log/KVOClient20260501.txt")));
         for (const QString &line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
             out.append(line.section(QLatin1Char('\t'), 1));
         return out;
@@ -48,7 +49,7 @@ TEST(MainController, FirstStartCreatesTheFilesAndAsksForTheSignIn)
     Harness h;
     h.home.write(QStringLiteral("KVOClientSetup.ini"), "[Entry]\r\nIsPPTP=9\r\n"); // no pause
     h.start();
-    EXPECT_EQ(h.logLines(), QStringList{QStringLiteral("프로그램 시작")});
+    EXPECT_EQ(h.logLines(), QStringList {QStringLiteral("프로그램 시작")});
     EXPECT_EQ(h.signInRequests, 1);
     EXPECT_FALSE(h.controller->ipControlsEnabled());
     EXPECT_TRUE(h.prompter.boxes().isEmpty());
@@ -78,7 +79,7 @@ TEST(MainController, NewSettingsFileAndLegacyCheckedListMigration)
                                                    QStringLiteral("?")),
               QString());
     EXPECT_EQ(h.controller->checkedList(),
-              (QStringList{QStringLiteral("1.2.3.4"), QStringLiteral("5.6.7.8")}));
+              (QStringList {QStringLiteral("1.2.3.4"), QStringLiteral("5.6.7.8")}));
 }
 
 TEST(MainController, TrayExitAskedAndAnsweredNoChangesNothing)
@@ -94,7 +95,7 @@ TEST(MainController, TrayExitAskedAndAnsweredNoChangesNothing)
     EXPECT_EQ(h.prompter.boxes()[0].flags, 0x1004u);
     EXPECT_EQ(h.finished, 0);
     EXPECT_FALSE(h.controller->exited());
-    EXPECT_EQ(h.logLines(), QStringList{QStringLiteral("프로그램 시작")});
+    EXPECT_EQ(h.logLines(), QStringList {QStringLiteral("프로그램 시작")});
 }
 
 TEST(MainController, TrayExitWithTheTunnelUpSignsOutFirst)
@@ -109,8 +110,9 @@ TEST(MainController, TrayExitWithTheTunnelUpSignsOutFirst)
     QSignalSpy tray(h.controller.get(), &MainController::trayIconShown);
     h.prompter.queueAnswer(IdYes);
     h.controller->trayExitCommand();
-    EXPECT_EQ(h.logLines(), (QStringList{QStringLiteral("프로그램 시작"), QStringLiteral("로그아웃함"),
-                                         QStringLiteral("프로그램 종료")}));
+    EXPECT_EQ(h.logLines(),
+              (QStringList {QStringLiteral("프로그램 시작"), QStringLiteral("로그아웃함"),
+                            QStringLiteral("프로그램 종료")}));
     EXPECT_EQ(h.controller->statusText(), QStringLiteral("로그아웃 하는 중입니다."));
     EXPECT_FALSE(h.controller->tunnelUp());
     EXPECT_TRUE(h.controller->loggingOut());
@@ -130,7 +132,8 @@ TEST(MainController, ExitFromTheSignInDialogIsAQueuedNotice)
     EXPECT_EQ(h.finished, 0); // not before the event loop runs
     QCoreApplication::processEvents();
     EXPECT_EQ(h.finished, 1);
-    EXPECT_EQ(h.logLines(), (QStringList{QStringLiteral("프로그램 시작"), QStringLiteral("프로그램 종료")}));
+    EXPECT_EQ(h.logLines(),
+              (QStringList {QStringLiteral("프로그램 시작"), QStringLiteral("프로그램 종료")}));
     // Once ended, further requests do nothing.
     h.controller->trayExitCommand();
     EXPECT_TRUE(h.prompter.boxes().isEmpty());
@@ -144,13 +147,15 @@ TEST(MainController, LogLinkOpensTodaysFile)
     h.start();
     h.controller->openTodayLog();
     EXPECT_EQ(h.launcher.calls,
-              QStringList{QStringLiteral("file:") + h.home.file(QStringLiteral("log/KVOClient20260501.txt"))});
+              QStringList {QStringLiteral("file:") +
+                           h.home.file(QStringLiteral("log/KVOClient20260501.txt"))});
 }
 
 TEST(MainController, BootStartWithBootArgumentLoadsTheSavedCredentials)
 {
     Harness h;
-    h.home.write(QStringLiteral("KVOClientSetup.ini"), "[Option]\r\nBootStart=1\r\n[Entry]\r\nIsPPTP=0\r\n");
+    h.home.write(QStringLiteral("KVOClientSetup.ini"),
+                 "[Option]\r\nBootStart=1\r\n[Entry]\r\nIsPPTP=0\r\n");
     {
         // Saved by an earlier run.
         ScriptedPrompter p;
@@ -169,10 +174,11 @@ TEST(CheckedIpFile, RecordsAreFourBytesInNetworkOrderAndCutFilesReadWholeRecords
 {
     TestHome home;
     const QString path = home.file(QStringLiteral("CheckedIP"));
-    ASSERT_TRUE(CheckedIpFile::save(path, {QStringLiteral("192.168.0.1"), QStringLiteral("10.0.0.2")}));
+    ASSERT_TRUE(
+        CheckedIpFile::save(path, {QStringLiteral("192.168.0.1"), QStringLiteral("10.0.0.2")}));
     EXPECT_EQ(home.read(QStringLiteral("CheckedIP")).toHex(), QByteArray("c0a800010a000002"));
     home.write(QStringLiteral("CheckedIP"), QByteArray::fromHex("0a0000020a000002c0a8"));
-    QStringList list{QStringLiteral("1.1.1.1")};
+    QStringList list {QStringLiteral("1.1.1.1")};
     CheckedIpFile::load(path, list);
-    EXPECT_EQ(list, (QStringList{QStringLiteral("1.1.1.1"), QStringLiteral("10.0.0.2")}));
+    EXPECT_EQ(list, (QStringList {QStringLiteral("1.1.1.1"), QStringLiteral("10.0.0.2")}));
 }

@@ -51,7 +51,8 @@ TEST(Settings, ExistingFileIsNeverCompleted)
     home.write(QStringLiteral("KVOClientSetup.ini"), "[Entry]\r\nIsPPTP=2\r\n");
     Settings s = settingsIn(home);
     EXPECT_FALSE(s.createIfMissing());
-    EXPECT_EQ(home.read(QStringLiteral("KVOClientSetup.ini")), QByteArray("[Entry]\r\nIsPPTP=2\r\n"));
+    EXPECT_EQ(home.read(QStringLiteral("KVOClientSetup.ini")),
+              QByteArray("[Entry]\r\nIsPPTP=2\r\n"));
 }
 
 TEST(Settings, MissingKeysReadTheirReadDefaultsNotTheCreationValues)
@@ -111,7 +112,7 @@ TEST(Settings, ProductListGivesTheMapAndTheOfferedProducts)
 TEST(Settings, LegacyCheckedListSplitsWithoutRepeats)
 {
     EXPECT_EQ(splitLegacyCheckedList(QStringLiteral("1.2.3.4,5.6.7.8,1.2.3.4")),
-              (QStringList{QStringLiteral("1.2.3.4"), QStringLiteral("5.6.7.8")}));
+              (QStringList {QStringLiteral("1.2.3.4"), QStringLiteral("5.6.7.8")}));
     EXPECT_TRUE(splitLegacyCheckedList(QString()).isEmpty());
 }
 
@@ -125,5 +126,6 @@ TEST(Settings, WritesReachTheFileAtOnce)
     const SettingsFields f = settingsIn(home).load();
     EXPECT_EQ(f.lastUsedIp, QStringLiteral("10.0.0.7"));
     EXPECT_EQ(f.redialCount, 3);
-    EXPECT_TRUE(home.read(QStringLiteral("KVOClientSetup.ini")).contains("HotKey=80\r\nRedialCount=3\r\n[Entry]"));
+    EXPECT_TRUE(home.read(QStringLiteral("KVOClientSetup.ini"))
+                    .contains("HotKey=80\r\nRedialCount=3\r\n[Entry]"));
 }

@@ -1,3 +1,5 @@
+// main() of the GoogleTest programs: an event loop is there for the code
+// under test (timers, sockets, queued calls), no display.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>

@@ -1,0 +1,8 @@
+#include "simmodule.h"
+
+std::vector<std::unique_ptr<SimModule>> createSimModules()
+{
+    std::vector<std::unique_ptr<SimModule>> modules;
+    // One line per module, e.g. modules.push_back(std::make_unique<WebHostModule>());
+    return modules;
+}

@@ -1,8 +1,10 @@
 #include "simmodule.h"
+#include "web/webhostmodule.h"
 
 std::vector<std::unique_ptr<SimModule>> createSimModules()
 {
     std::vector<std::unique_ptr<SimModule>> modules;
     // One line per module, e.g. modules.push_back(std::make_unique<WebHostModule>());
+    modules.push_back(std::make_unique<WebHostModule>());
     return modules;
 }

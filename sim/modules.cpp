@@ -1,4 +1,5 @@
 #include "simmodule.h"
+#include "report/reporthost.h"
 #include "web/webhostmodule.h"
 
 std::vector<std::unique_ptr<SimModule>> createSimModules()
@@ -6,5 +7,6 @@ std::vector<std::unique_ptr<SimModule>> createSimModules()
     std::vector<std::unique_ptr<SimModule>> modules;
     // One line per module, e.g. modules.push_back(std::make_unique<WebHostModule>());
     modules.push_back(std::make_unique<WebHostModule>());
+    modules.push_back(std::make_unique<ReportHostModule>());
     return modules;
 }

@@ -1,6 +1,13 @@
 #include "platform/prompter.h"
 #include "signin/failurereport.h"
 
+#include "recorder.h"
+#include "report/reporthost.h"
+#include "scenario.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -354,4 +361,31 @@ TEST(FailureDatagram, SentToTheReportHostsPort)
                       prompter);
     EXPECT_FALSE(receiver.waitForReadyRead(300));
     EXPECT_TRUE(prompter.boxes().isEmpty());
+}
+
+TEST(FailureDatagram, ReachesTheSimulatedReportHostWithItsFields)
+{
+    Scenario scenario = Scenario::fromJson(
+        QJsonObject {{QStringLiteral("report"),
+                      QJsonObject {{QStringLiteral("address"), QStringLiteral("127.0.0.5")}}}});
+    Recorder recorder;
+    ReportHostModule host;
+    QString error;
+    if (!host.start(scenario, recorder, &error))
+        GTEST_SKIP() << error.toStdString();
+    ScriptedPrompter prompter;
+    const QString longId = QString(120, QLatin1Char('i'));
+    SendFailureReport(691, dialupFailureMessage(691), longId, QStringLiteral("127.0.0.5"),
+                      prompter);
+    QElapsedTimer t;
+    t.start();
+    while (recorder.entries(QStringLiteral("report")).isEmpty() && t.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const auto entries = recorder.entries(QStringLiteral("report"));
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].value(QStringLiteral("size")).toInt(), 380);
+    EXPECT_EQ(entries[0].value(QStringLiteral("code")).toInt(), 691);
+    EXPECT_EQ(entries[0].value(QStringLiteral("product")).toString(), QStringLiteral("KVO"));
+    EXPECT_EQ(entries[0].value(QStringLiteral("userId")).toString(), QString(99, QLatin1Char('i')));
+    EXPECT_EQ(entries[0].value(QStringLiteral("text")).toString(), dialupFailureMessage(691));
 }

@@ -1,4 +1,5 @@
 #include "simmodule.h"
+#include "session/sessionservermodule.h"
 #include "report/reporthost.h"
 #include "web/webhostmodule.h"
 
@@ -8,5 +9,6 @@ std::vector<std::unique_ptr<SimModule>> createSimModules()
     // One line per module, e.g. modules.push_back(std::make_unique<WebHostModule>());
     modules.push_back(std::make_unique<WebHostModule>());
     modules.push_back(std::make_unique<ReportHostModule>());
+    modules.push_back(std::make_unique<SessionServerModule>());
     return modules;
 }

@@ -1,0 +1,647 @@
+#include "dialupppp.h"
+
+#include "inifile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "processlist.h"
+
+#include <csignal>
+
+namespace {
+
+// Handles of connections this process did not dial (found in the process
+// list): the marker bit and the process id.
+constexpr Ras::Handle kForeignBit = Ras::Handle(1) << 40;
+
+QString findProgram(const QString &name)
+{
+    QString found = QStandardPaths::findExecutable(name);
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(
+            name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    return found.isEmpty() ? name : found;
+}
+
+QString hex(unsigned v)
+{
+    return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0'));
+}
+
+unsigned number(const QString &text)
+{
+    bool ok = false;
+    const unsigned v = text.trimmed().toUInt(&ok, 0);
+    return ok ? v : 0;
+}
+
+// pppd's option syntax: a double-quoted word with backslash escapes.
+QByteArray pppQuoted(const QString &text)
+{
+    QByteArray out = "\"";
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+// Writes a file that only the owner may read, before any byte is in it.
+bool writePrivateFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    if (!f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return false;
+    return f.write(bytes) == bytes.size() && f.flush();
+}
+
+bool isPppdProcess(const ProcessEntry &p)
+{
+    if (p.name == QLatin1String("pppd"))
+        return true;
+    for (int i = 0; i < qMin(2, int(p.arguments.size())); ++i) {
+        if (QFileInfo(p.arguments.at(i)).fileName() == QLatin1String("pppd"))
+            return true;
+    }
+    return false;
+}
+
+// The entry a foreign pppd or xl2tpd process dials, from its arguments:
+// pppd carries "ipparam <entry>", our xl2tpd a configuration named
+// "xl2tpd-<entry>.conf".
+QString foreignEntryName(const ProcessEntry &p)
+{
+    if (isPppdProcess(p)) {
+        const qsizetype i = p.arguments.indexOf(QStringLiteral("ipparam"));
+        if (i >= 0 && i + 1 < p.arguments.size())
+            return p.arguments.at(i + 1);
+        return QString();
+    }
+    static const QRegularExpression conf(QStringLiteral("^xl2tpd-(.+)\\.conf$"));
+    for (const QString &arg : p.arguments) {
+        const auto m = conf.match(QFileInfo(arg).fileName());
+        if (m.hasMatch())
+            return m.captured(1);
+    }
+    return QString();
+}
+
+} // namespace
+
+DialUpPrograms DialUpPrograms::fromSystem()
+{
+    return {findProgram(QStringLiteral("pppd")), findProgram(QStringLiteral("pptp")),
+            findProgram(QStringLiteral("xl2tpd")), findProgram(QStringLiteral("swanctl"))};
+}
+
+unsigned PppExit::toRasError(int status, bool deviceConnected)
+{
+    switch (status) {
+    case 0: // the peer ended an established link
+        return Ras::RemoteDisconnection;
+    case 2: // options refused
+    case 3: // not enough privilege
+    case 9: // the pty program (pptp) could not be run
+        return Ras::CannotLoadString;
+    case 4: // no PPP in the kernel
+        return Ras::PppNoProtocolsConfigured;
+    case 5: // ended by a signal
+        return Ras::UserDisconnection;
+    case 6: // lock failed
+    case 7: // device could not be opened
+        return Ras::PortNotAvailable;
+    case 8: // the connect script (the carrier) failed
+        return Ras::NoAnswer;
+    case 10: // negotiation failed
+        return deviceConnected ? unsigned(Ras::PppLcpTerminated) : unsigned(Ras::NoAnswer);
+    case 11: // the peer did not authenticate itself
+        return Ras::ServerIdentity;
+    case 12: // idle time-out
+    case 13: // connect-time limit
+        return Ras::RemoteDisconnection;
+    case 15: // the peer stopped answering echo requests
+        return Ras::PppTimeout;
+    case 16: // hang-up of the carrier
+        return deviceConnected ? unsigned(Ras::PortDisconnected) : unsigned(Ras::NoAnswer);
+    case 19: // our credentials were refused
+        return Ras::AuthenticationFailure;
+    default: // 1 fatal error, 14 callback, 17 loopback, 18 init script, crashes
+        return Ras::FromDevice;
+    }
+}
+
+struct PppDialUp::Dial
+{
+    struct Step
+    {
+        QString program;
+        QStringList arguments;
+        unsigned errorOnFailure = 0; // 0: the step whose life is the link's life
+    };
+
+    Ras::Handle handle = 0;
+    QString entryName;
+    bool l2tp = false;
+    Ras::DialNotifier notify;
+    std::unique_ptr<QTemporaryDir> secrets;
+    QList<Step> steps;
+    int stepIndex = 0;
+    QProcess *process = nullptr;
+    qint64 pid = 0; // of the link's process, for the process-list walk
+    QByteArray carry;
+    int state = Ras::OpenPort;
+    bool deviceConnected = false;
+    bool connected = false;
+    bool hungUp = false;
+    bool ended = false;
+    bool noAnswer = false;
+    int pppStatus = -1; // L2TP: pppd's exit status as xl2tpd reports it
+    QString interfaceName;
+    QString localIp;
+    QList<std::shared_ptr<AutoResetEvent>> watchers;
+};
+
+PppDialUp::PppDialUp(DialUpPrograms programs, QString sysClassNet, QObject *parent)
+    : QObject(parent), m_programs(std::move(programs)), m_sysClassNet(std::move(sysClassNet))
+{ }
+
+namespace {
+// Processes of links that outlive their dial-up object: kept reachable so
+// that nothing ends them (QProcess would kill its child when destroyed).
+std::vector<QProcess *> &orphanedLinks()
+{
+    static std::vector<QProcess *> links;
+    return links;
+}
+} // namespace
+
+PppDialUp::~PppDialUp()
+{
+    // The links stay up, as dial-up connections outlive their dialler; only
+    // our bookkeeping goes. Wake whoever waits for a disconnection.
+    QMutexLocker lock(&m_mutex);
+    for (const auto &d : std::as_const(m_dials)) {
+        if (d->process) {
+            d->process->disconnect(this);
+            d->process->setParent(nullptr);
+            // QProcess would kill its child on destruction: let it run on.
+            d->process->closeReadChannel(QProcess::StandardOutput);
+            orphanedLinks().push_back(d->process);
+        }
+        for (const auto &w : std::as_const(d->watchers))
+            w->close();
+    }
+}
+
+bool PppDialUp::readEntry(const QString &phoneBook, const QString &entryName, Ras::Entry *entry,
+                          QString *preSharedKey)
+{
+    QFile f(phoneBook);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const IniDocument doc = IniDocument::parse(f.readAll());
+    if (!doc.contains(entryName, QStringLiteral("dwVpnStrategy")))
+        return false;
+    auto v = [&](const char *key) {
+        return doc.value(entryName, QLatin1String(key));
+    };
+    entry->options = number(v("dwfOptions"));
+    entry->localPhoneNumber = v("szLocalPhoneNumber");
+    entry->netProtocols = number(v("dwfNetProtocols"));
+    entry->framingProtocol = number(v("dwFramingProtocol"));
+    entry->deviceType = v("szDeviceType");
+    entry->type = number(v("dwType"));
+    entry->encryptionType = number(v("dwEncryptionType"));
+    entry->vpnStrategy = number(v("dwVpnStrategy"));
+    entry->options2 = number(v("dwfOptions2"));
+    if (preSharedKey)
+        *preSharedKey = v("PreSharedKey");
+    return true;
+}
+
+namespace {
+
+unsigned writePhoneBook(const QString &path, const IniDocument &doc)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return Ras::CannotOpenPhonebook;
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    f.write(doc.serialize());
+    return f.commit() ? 0u : unsigned(Ras::CannotOpenPhonebook);
+}
+
+IniDocument readPhoneBook(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? IniDocument::parse(f.readAll()) : IniDocument();
+}
+
+} // namespace
+
+unsigned PppDialUp::setEntryProperties(const QString &phoneBook, const QString &entryName,
+                                       const Ras::Entry &e)
+{
+    if (entryName.isEmpty() || entryName.contains(QLatin1Char(']')))
+        return Ras::CannotFindPhonebookEntry;
+    IniDocument doc = readPhoneBook(phoneBook);
+    const QString s = entryName;
+    doc.setValue(s, QStringLiteral("dwfOptions"), hex(e.options));
+    doc.setValue(s, QStringLiteral("szLocalPhoneNumber"), e.localPhoneNumber);
+    doc.setValue(s, QStringLiteral("dwfNetProtocols"), QString::number(e.netProtocols));
+    doc.setValue(s, QStringLiteral("dwFramingProtocol"), QString::number(e.framingProtocol));
+    doc.setValue(s, QStringLiteral("szDeviceType"), e.deviceType);
+    doc.setValue(s, QStringLiteral("dwType"), QString::number(e.type));
+    doc.setValue(s, QStringLiteral("dwEncryptionType"), QString::number(e.encryptionType));
+    doc.setValue(s, QStringLiteral("dwVpnStrategy"), QString::number(e.vpnStrategy));
+    doc.setValue(s, QStringLiteral("dwfOptions2"), hex(e.options2));
+    return writePhoneBook(phoneBook, doc);
+}
+
+unsigned PppDialUp::setPreSharedKey(const QString &phoneBook, const QString &entryName,
+                                    const QString &key)
+{
+    IniDocument doc = readPhoneBook(phoneBook);
+    if (!doc.contains(entryName, QStringLiteral("dwVpnStrategy")))
+        return Ras::CannotFindPhonebookEntry;
+    doc.setValue(entryName, QStringLiteral("PreSharedKey"), key);
+    return writePhoneBook(phoneBook, doc);
+}
+
+unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params,
+                         Ras::DialNotifier notify, Ras::Handle *handle)
+{
+    if (!QFileInfo::exists(phoneBook))
+        return Ras::CannotOpenPhonebook;
+    Ras::Entry entry;
+    QString psk;
+    if (!readEntry(phoneBook, params.entryName, &entry, &psk))
+        return Ras::CannotFindPhonebookEntry;
+    // A line break would end the option or the configuration line early.
+    for (const QString *text : std::initializer_list<const QString *> {
+             &params.userName, &params.password, &psk, &entry.localPhoneNumber}) {
+        if (text->contains(QLatin1Char('\n')) || text->contains(QLatin1Char('\r')))
+            return Ras::CannotLoadString;
+    }
+
+    auto d = std::make_shared<Dial>();
+    d->entryName = params.entryName;
+    d->l2tp = entry.vpnStrategy == Ras::StrategyL2tpOnly;
+    d->notify = std::move(notify);
+    d->secrets =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/kvo-dial-XXXXXX"));
+    if (!d->secrets->isValid())
+        return Ras::CannotLoadString;
+    const QString dir = d->secrets->path();
+    const QString server = entry.localPhoneNumber;
+
+    // The user's credentials only ever reach pppd through this file.
+    QByteArray options = "name " + pppQuoted(params.userName) + "\npassword " +
+        pppQuoted(params.password) + "\nremotename " + pppQuoted(params.entryName) + "\n";
+    options += "noauth\nrefuse-pap\nrefuse-eap\nrefuse-mschap\n";
+    if (!(entry.options & Ras::OptRequireChap))
+        options += "refuse-chap\n";
+    if (entry.options & Ras::OptRemoteDefaultGateway)
+        options += "defaultroute\n";
+    options += "usepeerdns\nnobsdcomp\nnodeflate\n";
+    const QString optionsPath = dir + QStringLiteral("/options");
+
+    if (!d->l2tp) {
+        if (!writePrivateFile(optionsPath, options))
+            return Ras::CannotLoadString;
+        d->steps.append({m_programs.pppd,
+                         {QStringLiteral("nodetach"), QStringLiteral("logfd"), QStringLiteral("1"),
+                          QStringLiteral("ipparam"), params.entryName, QStringLiteral("file"),
+                          optionsPath, QStringLiteral("pty"),
+                          QStringLiteral("\"%1\" %2 --nolaunchpppd").arg(m_programs.pptp, server)},
+                         0});
+    } else {
+        options += "ipparam " + pppQuoted(params.entryName) + "\nlogfd 2\n";
+        const QString swanConf = dir + QStringLiteral("/swanctl.conf");
+        const QByteArray swan = "connections {\n  " + params.entryName.toUtf8() +
+            " {\n    remote_addrs = " + server.toUtf8() +
+            "\n    version = 1\n    local {\n      auth = psk\n    }\n    remote {\n"
+            "      auth = psk\n    }\n    children {\n      " +
+            params.entryName.toUtf8() +
+            " {\n        mode = transport\n        local_ts = dynamic[udp/1701]\n"
+            "        remote_ts = dynamic[udp/1701]\n      }\n    }\n  }\n}\n"
+            "secrets {\n  ike-kvo {\n    secret = " +
+            pppQuoted(psk) + "\n  }\n}\n";
+        const QString xlConf = dir + QStringLiteral("/xl2tpd-%1.conf").arg(params.entryName);
+        const QByteArray xl = "[lac " + params.entryName.toUtf8() + "]\nlns = " + server.toUtf8() +
+            "\npppoptfile = " + optionsPath.toUtf8() +
+            "\nautodial = yes\nredial = no\nlength bit = yes\n";
+        if (!writePrivateFile(optionsPath, options) || !writePrivateFile(swanConf, swan) ||
+            !writePrivateFile(xlConf, xl))
+            return Ras::CannotLoadString;
+        d->steps.append({m_programs.swanctl,
+                         {QStringLiteral("--load-all"), QStringLiteral("--file"), swanConf},
+                         711});
+        d->steps.append(
+            {m_programs.swanctl,
+             {QStringLiteral("--initiate"), QStringLiteral("--child"), params.entryName},
+             Ras::VpnTimeout});
+        d->steps.append({m_programs.xl2tpd,
+                         {QStringLiteral("-D"), QStringLiteral("-c"), xlConf, QStringLiteral("-p"),
+                          dir + QStringLiteral("/xl2tpd.pid"), QStringLiteral("-C"),
+                          dir + QStringLiteral("/l2tp-control"), QStringLiteral("-s"),
+                          dir + QStringLiteral("/l2tp-secrets")},
+                         0});
+    }
+
+    {
+        QMutexLocker lock(&m_mutex);
+        d->handle = m_nextHandle++;
+        m_dials.insert(d->handle, d);
+    }
+    startStep(d.get());
+    if (d->ended) { // the first program could not be started
+        return Ras::CannotLoadString;
+    }
+    *handle = d->handle;
+    setState(d.get(), Ras::PortOpened);
+    return 0;
+}
+
+void PppDialUp::startStep(Dial *d)
+{
+    const Dial::Step &step = d->steps.at(d->stepIndex);
+    auto *p = new QProcess(this);
+    d->process = p;
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    connect(p, &QProcess::readyReadStandardOutput, this, [this, d] { onOutput(d); });
+    connect(p, &QProcess::finished, this, [this, d](int code, QProcess::ExitStatus status) {
+        onStepFinished(d, code, status == QProcess::CrashExit);
+    });
+    p->start(step.program, step.arguments, QIODevice::ReadOnly);
+    if (!p->waitForStarted(5000)) {
+        p->disconnect(this);
+        p->deleteLater();
+        d->process = nullptr;
+        if (d->stepIndex == 0) {
+            d->ended = true;
+            QMutexLocker lock(&m_mutex);
+            m_dials.remove(d->handle);
+        } else {
+            finish(d, step.errorOnFailure ? step.errorOnFailure : unsigned(Ras::CannotLoadString));
+        }
+        return;
+    }
+    if (step.errorOnFailure == 0) {
+        QMutexLocker lock(&m_mutex);
+        d->pid = p->processId();
+    }
+}
+
+void PppDialUp::onOutput(Dial *d)
+{
+    if (!d->process)
+        return;
+    d->carry += d->process->readAllStandardOutput();
+    qsizetype nl;
+    while ((nl = d->carry.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(d->carry.left(nl)).trimmed();
+        d->carry.remove(0, nl + 1);
+        if (!line.isEmpty())
+            onLine(d, line);
+    }
+}
+
+void PppDialUp::onLine(Dial *d, const QString &line)
+{
+    static const QRegularExpression usingIf(QStringLiteral("Using interface (\\S+)"));
+    static const QRegularExpression connectLine(QStringLiteral("Connect: (\\S+) <-->"));
+    static const QRegularExpression localIp(QStringLiteral("local\\s+IP address\\s+(\\S+)"));
+    static const QRegularExpression pppExit(
+        QStringLiteral("pppd exited for call \\S+ with code (\\d+)"));
+
+    if (d->ended || d->hungUp)
+        return;
+    if (auto m = usingIf.match(line); m.hasMatch()) {
+        d->interfaceName = m.captured(1);
+    } else if (auto m = connectLine.match(line); m.hasMatch()) {
+        if (d->interfaceName.isEmpty())
+            d->interfaceName = m.captured(1);
+        d->deviceConnected = true;
+        setState(d, Ras::DeviceConnected);
+        setState(d, Ras::Authenticate);
+    } else if (line.contains(QLatin1String("authentication succeeded"))) {
+        setState(d, Ras::Authenticated);
+        setState(d, Ras::AuthProject);
+    } else if (auto m = localIp.match(line); m.hasMatch()) {
+        d->localIp = m.captured(1);
+    } else if (line.contains(QLatin1String("remote IP address"))) {
+        setState(d, Ras::Projected);
+        d->connected = true;
+        setState(d, Ras::Connected);
+    } else if (line.contains(QLatin1String("Connection established to"))) {
+        // L2TP tunnel up: the carrier of the PPP link.
+        d->deviceConnected = true;
+    } else if (line.contains(QLatin1String("Connection refused")) ||
+               line.contains(QLatin1String("Connection timed out")) ||
+               line.contains(QLatin1String("No route to host")) ||
+               line.contains(QLatin1String("Maximum retries exceeded"))) {
+        if (!d->deviceConnected)
+            d->noAnswer = true;
+        if (d->l2tp && d->process)
+            d->process->terminate(); // xl2tpd would keep trying
+    } else if (auto m = pppExit.match(line); m.hasMatch()) {
+        // xl2tpd outlives its pppd: the link's life is pppd's.
+        d->pppStatus = m.captured(1).toInt();
+        if (d->process)
+            d->process->terminate();
+    }
+}
+
+void PppDialUp::setState(Dial *d, int state)
+{
+    d->state = state;
+    if (d->notify)
+        d->notify(state, 0);
+}
+
+void PppDialUp::onStepFinished(Dial *d, int exitCode, bool crashed)
+{
+    onOutput(d);
+    if (d->process) {
+        d->process->deleteLater();
+        d->process = nullptr;
+    }
+    const Dial::Step step = d->steps.at(d->stepIndex);
+    if (step.errorOnFailure != 0) {
+        if (d->hungUp) {
+            finish(d, 0);
+        } else if (crashed || exitCode != 0) {
+            finish(d, step.errorOnFailure);
+        } else {
+            ++d->stepIndex;
+            startStep(d);
+        }
+        return;
+    }
+    unsigned error = 0;
+    if (!d->hungUp && !d->connected) {
+        if (d->l2tp)
+            error = d->pppStatus >= 0 ? PppExit::toRasError(d->pppStatus, d->deviceConnected)
+                : d->noAnswer         ? unsigned(Ras::NoAnswer)
+                                      : unsigned(Ras::FromDevice);
+        else if (crashed)
+            error = Ras::FromDevice;
+        else
+            error = PppExit::toRasError(exitCode, d->deviceConnected);
+        if (d->noAnswer && !d->deviceConnected)
+            error = Ras::NoAnswer;
+    }
+    finish(d, error);
+}
+
+void PppDialUp::finish(Dial *d, unsigned error)
+{
+    if (d->ended)
+        return;
+    const bool report = error != 0 && !d->hungUp && !d->connected;
+    const int state = d->state;
+    Ras::DialNotifier notify = d->notify;
+    if (d->l2tp && d->stepIndex > 0) {
+        // The IPsec security association outlives xl2tpd otherwise.
+        QProcess::startDetached(
+            m_programs.swanctl,
+            {QStringLiteral("--terminate"), QStringLiteral("--ike"), d->entryName});
+    }
+    std::shared_ptr<Dial> keep;
+    {
+        QMutexLocker lock(&m_mutex);
+        d->ended = true;
+        d->state = Ras::Disconnected;
+        for (const auto &w : std::as_const(d->watchers))
+            w->set();
+        d->watchers.clear();
+        keep = m_dials.take(d->handle);
+    }
+    if (d->process) {
+        d->process->disconnect(this);
+        d->process->deleteLater();
+        d->process = nullptr;
+    }
+    d->secrets.reset(); // removes the credentials
+    if (report && notify)
+        notify(state, error);
+}
+
+PppDialUp::Dial *PppDialUp::find(Ras::Handle handle) const
+{
+    QMutexLocker lock(&m_mutex);
+    auto it = m_dials.find(handle);
+    return it == m_dials.end() ? nullptr : it->get();
+}
+
+unsigned PppDialUp::hangUp(Ras::Handle handle)
+{
+    if (handle & kForeignBit) {
+        const pid_t pid = pid_t(handle & ~kForeignBit);
+        return ProcessList::terminate(pid) ? 0u : unsigned(Ras::InvalidHandle);
+    }
+    Dial *d = find(handle);
+    if (!d || d->ended)
+        return Ras::InvalidHandle;
+    d->hungUp = true;
+    if (d->process)
+        d->process->terminate();
+    return 0;
+}
+
+unsigned PppDialUp::getConnectStatus(Ras::Handle handle, Ras::ConnStatus *status)
+{
+    if (handle & kForeignBit) {
+        if (!ProcessList::isRunning(pid_t(handle & ~kForeignBit)))
+            return Ras::InvalidHandle;
+        *status = {Ras::Connected, 0, QStringLiteral("vpn"), QString()};
+        return 0;
+    }
+    Dial *d = find(handle);
+    if (!d || d->ended)
+        return Ras::InvalidHandle;
+    *status = {d->state, 0, QStringLiteral("vpn"), d->interfaceName};
+    return 0;
+}
+
+unsigned PppDialUp::getProjectedIp(Ras::Handle handle, QString *address)
+{
+    Dial *d = find(handle);
+    if (!d || d->ended)
+        return Ras::InvalidHandle;
+    if (!d->connected || d->localIp.isEmpty())
+        return 731; // the protocol is not configured (yet)
+    *address = d->localIp;
+    return 0;
+}
+
+unsigned PppDialUp::getStatistics(Ras::Handle handle, Ras::Statistics *stats)
+{
+    Dial *d = find(handle);
+    if (!d || d->ended)
+        return Ras::InvalidHandle;
+    *stats = {};
+    if (d->interfaceName.isEmpty())
+        return 0;
+    auto counter = [&](const char *name) -> quint64 {
+        QFile f(m_sysClassNet + QLatin1Char('/') + d->interfaceName +
+                QStringLiteral("/statistics/") + QLatin1String(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toULongLong() : 0;
+    };
+    stats->bytesSent = counter("tx_bytes");
+    stats->bytesReceived = counter("rx_bytes");
+    return 0;
+}
+
+unsigned PppDialUp::enumConnections(QList<Ras::Connection> *out, int capacity, int *count)
+{
+    QList<Ras::Connection> all;
+    QList<qint64> ownPids;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const auto &d : std::as_const(m_dials)) {
+            if (!d->ended) {
+                all.append({d->handle, d->entryName});
+                ownPids.append(d->pid);
+            }
+        }
+    }
+    // Links that an earlier run of the program left up.
+    for (const ProcessEntry &p : ProcessList::snapshot()) {
+        if (ownPids.contains(p.pid))
+            continue;
+        const QString name = foreignEntryName(p);
+        if (!name.isEmpty())
+            all.append({kForeignBit | Ras::Handle(p.pid), name});
+    }
+    *count = int(all.size());
+    if (out)
+        out->clear();
+    if (all.size() > capacity)
+        return Ras::BufferTooSmall;
+    if (out)
+        *out = all;
+    return 0;
+}
+
+unsigned PppDialUp::notifyOnDisconnection(Ras::Handle handle, std::shared_ptr<AutoResetEvent> event)
+{
+    QMutexLocker lock(&m_mutex);
+    auto it = m_dials.find(handle);
+    if (it == m_dials.end() || (*it)->ended)
+        return Ras::InvalidHandle;
+    (*it)->watchers.append(std::move(event));
+    return 0;
+}

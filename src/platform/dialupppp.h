@@ -1,0 +1,85 @@
+#pragma once
+
+#include "dialup.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+
+#include <memory>
+
+class QProcess;
+class QTemporaryDir;
+
+// The programs a dial runs. PPTP: pppd with pptp as its pty. L2TP: strongSwan's
+// swanctl sets up IPsec with the pre-shared key, then xl2tpd runs pppd.
+struct DialUpPrograms
+{
+    QString pppd;
+    QString pptp;
+    QString xl2tpd;
+    QString swanctl;
+
+    // From PATH, with /usr/sbin and /sbin added (where these programs live).
+    static DialUpPrograms fromSystem();
+};
+
+namespace PppExit {
+// pppd's exit status as the error number of the dial. deviceConnected tells
+// whether the tunnel's carrier (the PPTP control connection, the L2TP
+// tunnel) came up before pppd ended: a hang-up before that means the server
+// never answered.
+unsigned toRasError(int status, bool deviceConnected);
+} // namespace PppExit
+
+// The dial-up layer on Linux. Credentials go to pppd in an options file of
+// mode 0600 inside a private folder of mode 0700, removed when the dial ends;
+// the phone-book file itself is mode 0600 because it may hold the
+// pre-shared key. Progress comes from the programs' own log lines; the
+// counters from /sys/class/net/<interface>/statistics.
+class PppDialUp : public QObject, public DialUp
+{
+    Q_OBJECT
+public:
+    explicit PppDialUp(DialUpPrograms programs = DialUpPrograms::fromSystem(),
+                       QString sysClassNet = QStringLiteral("/sys/class/net"),
+                       QObject *parent = nullptr);
+    ~PppDialUp() override;
+
+    unsigned setEntryProperties(const QString &phoneBook, const QString &entryName,
+                                const Ras::Entry &entry) override;
+    unsigned setPreSharedKey(const QString &phoneBook, const QString &entryName,
+                             const QString &key) override;
+    unsigned dial(const QString &phoneBook, const Ras::DialParams &params, Ras::DialNotifier notify,
+                  Ras::Handle *handle) override;
+    unsigned hangUp(Ras::Handle handle) override;
+    unsigned getConnectStatus(Ras::Handle handle, Ras::ConnStatus *status) override;
+    unsigned getProjectedIp(Ras::Handle handle, QString *address) override;
+    unsigned getStatistics(Ras::Handle handle, Ras::Statistics *stats) override;
+    unsigned enumConnections(QList<Ras::Connection> *out, int capacity, int *count) override;
+    unsigned notifyOnDisconnection(Ras::Handle handle,
+                                   std::shared_ptr<AutoResetEvent> event) override;
+
+    // Reads an entry back from a phone-book file (for the driver's checks
+    // and the tests). False when the file or the entry is missing.
+    static bool readEntry(const QString &phoneBook, const QString &entryName, Ras::Entry *entry,
+                          QString *preSharedKey = nullptr);
+
+private:
+    struct Dial;
+    void startStep(Dial *d);
+    void onOutput(Dial *d);
+    void onLine(Dial *d, const QString &line);
+    void onStepFinished(Dial *d, int exitCode, bool crashed);
+    void setState(Dial *d, int state);
+    void finish(Dial *d, unsigned error);
+    Dial *find(Ras::Handle handle) const;
+
+    DialUpPrograms m_programs;
+    QString m_sysClassNet;
+    Ras::Handle m_nextHandle = 1;
+    // Guards m_dials' membership and each dial's watchers: other threads
+    // enumerate and register for the disconnection.
+    mutable QMutex m_mutex;
+    QMap<Ras::Handle, std::shared_ptr<Dial>> m_dials;
+};

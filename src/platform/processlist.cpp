@@ -1,0 +1,88 @@
+#include "processlist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+
+namespace {
+
+QByteArray readSmallFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.read(64 * 1024);
+}
+
+} // namespace
+
+namespace ProcessList {
+
+QList<ProcessEntry> snapshot()
+{
+    QList<ProcessEntry> out;
+    const QStringList names =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : names) {
+        bool ok = false;
+        const qlonglong pid = entry.toLongLong(&ok);
+        if (!ok || pid <= 0)
+            continue;
+        const QString base = QStringLiteral("/proc/") + entry;
+        const QByteArray comm = readSmallFile(base + QStringLiteral("/comm"));
+        if (comm.isEmpty())
+            continue; // ended meanwhile
+        ProcessEntry p;
+        p.pid = static_cast<pid_t>(pid);
+        p.name = QString::fromUtf8(comm).trimmed();
+        QByteArray cmdline = readSmallFile(base + QStringLiteral("/cmdline"));
+        if (cmdline.endsWith('\0'))
+            cmdline.chop(1);
+        if (!cmdline.isEmpty()) {
+            for (const QByteArray &arg : cmdline.split('\0'))
+                p.arguments.append(QString::fromLocal8Bit(arg));
+        }
+        out.append(p);
+    }
+    std::sort(out.begin(), out.end(),
+              [](const ProcessEntry &a, const ProcessEntry &b) { return a.pid < b.pid; });
+    return out;
+}
+
+ProcessEntry findFirstNamed(const QString &name)
+{
+    for (const ProcessEntry &p : snapshot()) {
+        if (p.name == name)
+            return p;
+        if (!p.arguments.isEmpty() && QFileInfo(p.arguments.first()).fileName() == name)
+            return p;
+    }
+    return {};
+}
+
+bool terminate(pid_t pid)
+{
+    if (pid <= 0)
+        return false;
+    return ::kill(pid, SIGTERM) == 0;
+}
+
+bool isRunning(pid_t pid)
+{
+    if (pid <= 0)
+        return false;
+    const QByteArray stat = readSmallFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.isEmpty())
+        return false;
+    // The state follows the parenthesised name, which may itself hold ") ".
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0 || close + 2 >= stat.size())
+        return false;
+    return stat.at(close + 2) != 'Z' && stat.at(close + 2) != 'X';
+}
+
+} // namespace ProcessList

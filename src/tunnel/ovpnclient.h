@@ -1,0 +1,71 @@
+#pragma once
+
+#include "vpn.h"
+
+#include "ovpnoutput.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class Prompter;
+class QProcess;
+class TapAdapter;
+
+// The OpenVPN tunnel driver. It runs the OpenVPN program as a child with a
+// fixed command line, hands it the credentials on its standard input, reads
+// its output on the event loop, turns telling lines into "OVPNEVENT" codes
+// and takes the tunnel's address from the output.
+class OvpnClient : public QObject, public VPN
+{
+    Q_OBJECT
+public:
+    // The reply of the QoS request for a user ID ("id=<user ID>" posted to
+    // http://<web host>/service/vezi/get_qos.php); empty on any failure.
+    using QosQuery = std::function<QString(const QString &userId)>;
+
+    OvpnClient(Prompter &prompter, TapAdapter &tap, QosQuery qosQuery, QObject *parent = nullptr);
+    ~OvpnClient() override;
+
+    void CloseExisting() override;
+    int Connect(TunnelNotifier *notify, const QString &userId, const QString &password,
+                const QString &server) override;
+    void Disconnect() override;
+    QString GetAssignedIp() override;
+    QString GetStatistics() override { return QString(); }
+    int tunnelType() const override { return TunnelKind::OpenVpn; }
+
+    // The program folder's "kvo_openvpn" when it is there, else openvpn from
+    // PATH (or /usr/sbin).
+    static QString programPath();
+    // The command line after the program.
+    static QStringList arguments(const QString &server, quint32 qos);
+    // The running child's process id, 0 when none runs.
+    qint64 processId() const;
+    // What the last Connect recorded: 0 started, 12 or 13.
+    int startResult() const { return m_startResult; }
+
+    // The process name CloseExisting looks for.
+    static const QString kProgramName; // "kvo_openvpn"
+
+private:
+    struct Run;
+    void onOutput(Run *run);
+    void onFinished(Run *run);
+    void handleLine(Run *run, const QString &line);
+    void post(Run *run, int code);
+
+    Prompter &m_prompter;
+    TapAdapter &m_tap;
+    QosQuery m_qosQuery;
+
+    QString m_userId;
+    QString m_password;
+    QString m_server;
+    quint32 m_qos = 0;
+    int m_startResult = 0;
+    QString m_assignedIp; // not cleared by Connect
+    std::unique_ptr<Run> m_run;
+};

@@ -1,0 +1,303 @@
+#include "tunnel/pptpclient.h"
+
+#include "platform/dialupppp.h"
+#include "platform/processlist.h"
+#include "platform/prompter.h"
+#include "support/testhome.h"
+#include "tunneltestsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kFakes = QStringLiteral(KVO_TUNNEL_FAKES_DIR);
+
+DialUpPrograms fakePrograms()
+{
+    return {kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
+            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl")};
+}
+
+// A program folder, the stand-in programs with a folder for what they were
+// given, and interface counters of our own.
+struct DialRig
+{
+    TestHome home;
+    QTemporaryDir log;
+    QTemporaryDir sys;
+    ScriptedPrompter prompter;
+    PppDialUp dialUp {fakePrograms(), sys.path()};
+    PptpClient client;
+    TunnelNotifier notifier;
+    NoticeLog notices {notifier};
+
+    explicit DialRig(unsigned type) : client(type, dialUp, prompter)
+    {
+        qputenv("KVO_FAKE_LOG", log.path().toUtf8());
+        QDir().mkpath(sys.path() + QStringLiteral("/ppp0/statistics"));
+        writeCounter("tx_bytes", "1536\n");
+        writeCounter("rx_bytes", "2048\n");
+    }
+    ~DialRig()
+    {
+        client.Disconnect();
+        qunsetenv("KVO_FAKE_LOG");
+    }
+    void writeCounter(const char *name, const QByteArray &value)
+    {
+        QFile f(sys.path() + QStringLiteral("/ppp0/statistics/") + QLatin1String(name));
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(value);
+    }
+    QByteArray logged(const char *name) const
+    {
+        return readFile(log.path() + QLatin1Char('/') + QLatin1String(name));
+    }
+    int connect(const char *server)
+    {
+        return client.Connect(&notifier, QStringLiteral("kvouser"), QStringLiteral("s3cr\"et pw"),
+                              QString::fromUtf8(server));
+    }
+    bool waitFor(int state)
+    {
+        return waitUntil([&] {
+            for (const auto &n : notices.ras)
+                if (n.first == state || n.second != 0)
+                    return true;
+            return false;
+        });
+    }
+    unsigned lastError() const { return notices.ras.isEmpty() ? 0 : notices.ras.last().second; }
+};
+
+const QList<QPair<int, int>> kUpSequence = {{1, 0},  {3, 0},  {5, 0},     {14, 0},
+                                            {10, 0}, {18, 0}, {0x2000, 0}};
+
+} // namespace
+
+TEST(DialUpEntry, PptpAndL2tpEntriesDifferOnlyWhereTheyMust)
+{
+    DialRig pptp(1);
+    ASSERT_EQ(pptp.connect("up.pptp"), 0);
+    Ras::Entry e;
+    QString psk;
+    ASSERT_TRUE(PppDialUp::readEntry(pptp.client.phoneBookPath(), QStringLiteral("KVO"), &e, &psk));
+    EXPECT_EQ(pptp.client.phoneBookPath(), pptp.home.file(QStringLiteral("KVORasEntry")));
+    EXPECT_EQ(e.options, 0x30010010u);
+    EXPECT_EQ(e.localPhoneNumber, QStringLiteral("up.pptp"));
+    EXPECT_EQ(e.netProtocols, 4u);
+    EXPECT_EQ(e.framingProtocol, 1u);
+    EXPECT_EQ(e.deviceType, QStringLiteral("vpn"));
+    EXPECT_EQ(e.type, 2u);
+    EXPECT_EQ(e.encryptionType, 0u);
+    EXPECT_EQ(e.vpnStrategy, 1u);
+    EXPECT_EQ(e.options2, 0u);
+    EXPECT_TRUE(psk.isEmpty());
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(pptp.client.phoneBookPath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const QByteArray book = pptp.home.read(QStringLiteral("KVORasEntry"));
+    EXPECT_FALSE(book.contains("kvouser"));
+    EXPECT_FALSE(book.contains("et pw"));
+    pptp.client.Disconnect();
+
+    // The same entry, rewritten for L2TP with another server.
+    PptpClient l2tp(3, pptp.dialUp, pptp.prompter);
+    ASSERT_EQ(l2tp.Connect(&pptp.notifier, QStringLiteral("kvouser"), QStringLiteral("pw"),
+                           QStringLiteral("up.l2tp")),
+              0);
+    Ras::Entry e3;
+    ASSERT_TRUE(PppDialUp::readEntry(l2tp.phoneBookPath(), QStringLiteral("KVO"), &e3, &psk));
+    EXPECT_EQ(e3.options, 0x28010010u);
+    EXPECT_EQ(e3.encryptionType, 3u);
+    EXPECT_EQ(e3.vpnStrategy, 3u);
+    EXPECT_EQ(e3.options2, 0x10u);
+    EXPECT_EQ(psk, QStringLiteral("Q8MZpassage"));
+    EXPECT_EQ(e3.localPhoneNumber, QStringLiteral("up.l2tp"));
+    Ras::Entry rest = e3;
+    rest.options = e.options;
+    rest.encryptionType = e.encryptionType;
+    rest.vpnStrategy = e.vpnStrategy;
+    rest.options2 = e.options2;
+    rest.localPhoneNumber = e.localPhoneNumber;
+    EXPECT_EQ(rest, e);
+    l2tp.Disconnect();
+}
+
+TEST(DialUpPptp, ProgressStatesAddressCountersAndHangUp)
+{
+    DialRig rig(1);
+    ASSERT_EQ(rig.connect("up.pptp"), 0);
+    ASSERT_TRUE(rig.waitFor(0x2000));
+    EXPECT_EQ(rig.notices.ras, kUpSequence);
+    EXPECT_EQ(rig.client.GetAssignedIp(), QStringLiteral("10.7.0.5"));
+    EXPECT_EQ(rig.client.GetStatistics(), QStringLiteral("송신 : 1.50 KByte\n수신 : 2.00 KByte"));
+    rig.writeCounter("tx_bytes", "0\n");
+    EXPECT_EQ(rig.client.GetStatistics(), QStringLiteral("송신 : 0.00 KByte\n수신 : 2.00 KByte"));
+    EXPECT_EQ(rig.client.refreshStatus(), 0u);
+    EXPECT_EQ(rig.client.status().state, 0x2000);
+
+    // Credentials only in pppd's private options file, never on its command line.
+    const QByteArray args = rig.logged("pppd.args");
+    EXPECT_FALSE(args.contains("kvouser"));
+    EXPECT_FALSE(args.contains("et pw"));
+    EXPECT_TRUE(args.contains("ipparam\nKVO\n"));
+    EXPECT_EQ(rig.logged("pppd.optmode").trimmed(), QByteArray("600"));
+    const QByteArray options = rig.logged("pppd.options");
+    EXPECT_TRUE(options.contains("name \"kvouser\"\n"));
+    EXPECT_TRUE(options.contains("password \"s3cr\\\"et pw\"\n"));
+    EXPECT_TRUE(options.contains("refuse-pap\n"));
+    EXPECT_TRUE(options.contains("refuse-chap\n")); // MS-CHAP v2 only for PPTP
+
+    const QString optionsPath = QString::fromUtf8(args)
+                                    .section(QStringLiteral("file\n"), 1)
+                                    .section(QLatin1Char('\n'), 0, 0);
+    ASSERT_TRUE(QFileInfo::exists(optionsPath));
+    const qint64 pppd = rig.logged("pppd.pid").trimmed().toLongLong();
+    rig.client.Disconnect();
+    EXPECT_EQ(rig.client.refreshStatus(), unsigned(Ras::InvalidHandle));
+    EXPECT_FALSE(ProcessList::isRunning(pid_t(pppd)));
+    EXPECT_FALSE(QFileInfo::exists(optionsPath)); // the secrets are gone with the link
+    EXPECT_TRUE(rig.client.GetAssignedIp().isEmpty());
+    // A hang-up is no dial failure.
+    QTest::qWait(50);
+    EXPECT_EQ(rig.lastError(), 0u);
+}
+
+TEST(DialUpPptp, FailuresReportTheirErrorNumbers)
+{
+    const struct
+    {
+        const char *server;
+        unsigned error;
+    } cases[] = {
+        {"authfail.pptp", 691},
+        {"noanswer.pptp", 678},
+        {"nokernel.pptp", 720},
+    };
+    for (const auto &c : cases) {
+        DialRig rig(1);
+        ASSERT_EQ(rig.connect(c.server), 0) << c.server;
+        ASSERT_TRUE(waitUntil([&] { return rig.lastError() != 0; })) << c.server;
+        EXPECT_EQ(rig.lastError(), c.error) << c.server;
+        EXPECT_EQ(rig.client.refreshStatus(), unsigned(Ras::InvalidHandle));
+    }
+}
+
+TEST(DialUpL2tp, IpsecThenXl2tpdWithSecretsInPrivateFiles)
+{
+    DialRig rig(3);
+    ASSERT_EQ(rig.connect("up.l2tp"), 0);
+    ASSERT_TRUE(rig.waitFor(0x2000));
+    EXPECT_EQ(rig.notices.ras, kUpSequence);
+    EXPECT_EQ(rig.client.GetAssignedIp(), QStringLiteral("10.7.1.9"));
+
+    EXPECT_EQ(rig.logged("swanctl.confmode").trimmed(), QByteArray("600"));
+    EXPECT_TRUE(rig.logged("swanctl.conf").contains("secret = \"Q8MZpassage\""));
+    EXPECT_TRUE(rig.logged("swanctl.conf").contains("remote_addrs = up.l2tp"));
+    EXPECT_EQ(rig.logged("xl2tpd.confmode").trimmed(), QByteArray("600"));
+    EXPECT_TRUE(rig.logged("xl2tpd.conf").contains("lns = up.l2tp\n"));
+    EXPECT_EQ(rig.logged("xl2tpd.optmode").trimmed(), QByteArray("600"));
+    EXPECT_TRUE(rig.logged("xl2tpd.options").contains("password \"s3cr\\\"et pw\""));
+    EXPECT_FALSE(rig.logged("xl2tpd.options").contains("refuse-chap"));
+    EXPECT_FALSE(rig.logged("xl2tpd.args").contains("kvouser"));
+    rig.client.Disconnect();
+    EXPECT_EQ(rig.client.refreshStatus(), unsigned(Ras::InvalidHandle));
+}
+
+TEST(DialUpL2tp, FailuresReportTheirErrorNumbers)
+{
+    const struct
+    {
+        const char *server;
+        unsigned error;
+    } cases[] = {
+        {"authfail.l2tp", 691},
+        {"ipsecfail.l2tp", 809},
+        {"silent.l2tp", 678},
+    };
+    for (const auto &c : cases) {
+        DialRig rig(3);
+        ASSERT_EQ(rig.connect(c.server), 0) << c.server;
+        ASSERT_TRUE(waitUntil([&] { return rig.lastError() != 0; })) << c.server;
+        EXPECT_EQ(rig.lastError(), c.error) << c.server;
+    }
+}
+
+TEST(DialUpCloseExisting, HangsUpLeftoverKvoLinksOnly)
+{
+    DialRig rig(1);
+    QObject owner;
+    auto start = [&](const char *entry) {
+        auto *p = new QProcess(&owner);
+        p->start(kFakes + QStringLiteral("/pppd"),
+                 {QStringLiteral("nodetach"), QStringLiteral("ipparam"), QString::fromUtf8(entry),
+                  QStringLiteral("pty"),
+                  QStringLiteral("\"/usr/sbin/pptp\" up.left --nolaunchpppd")});
+        p->waitForStarted();
+        return p;
+    };
+    QProcess *ours = start("KVO");
+    QProcess *other = start("kvo");
+    QList<Ras::Connection> list;
+    int count = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        rig.dialUp.enumConnections(&list, 20, &count);
+        return count >= 2;
+    }));
+    rig.client.CloseExisting();
+    EXPECT_TRUE(ours->waitForFinished(3000));
+    QTest::qWait(200);
+    EXPECT_EQ(other->state(), QProcess::Running);
+    other->terminate();
+    other->waitForFinished();
+}
+
+TEST(DialUpCloseExisting, MoreThanTwentyConnectionsHangUpNothing)
+{
+    DialRig rig(1);
+    QObject owner;
+    QList<QProcess *> links;
+    for (int i = 0; i < 21; ++i) {
+        auto *p = new QProcess(&owner);
+        p->start(kFakes + QStringLiteral("/pppd"),
+                 {QStringLiteral("nodetach"), QStringLiteral("ipparam"), QStringLiteral("KVO"),
+                  QStringLiteral("pty"),
+                  QStringLiteral("\"/usr/sbin/pptp\" up.many --nolaunchpppd")});
+        p->waitForStarted();
+        links.append(p);
+    }
+    int count = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        rig.dialUp.enumConnections(nullptr, 0, &count);
+        return count >= 21;
+    }));
+    rig.client.CloseExisting();
+    QTest::qWait(300);
+    for (QProcess *p : links)
+        EXPECT_EQ(p->state(), QProcess::Running);
+    for (QProcess *p : links)
+        p->terminate();
+    for (QProcess *p : links)
+        p->waitForFinished();
+}
+
+TEST(DialUpDisconnect, NeverDialledReturnsAtOnce)
+{
+    DialRig rig(1);
+    QElapsedTimer t;
+    t.start();
+    rig.client.Disconnect();
+    EXPECT_LT(t.elapsed(), 100);
+    EXPECT_TRUE(rig.client.GetAssignedIp().isEmpty());
+    EXPECT_EQ(rig.client.GetStatistics(), QStringLiteral("송신 : 0.00 KByte\n수신 : 0.00 KByte"));
+}

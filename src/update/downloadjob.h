@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+// One run of the download dialog's worker: asks for the file list, downloads
+// every listed file into the folder as <name>.tmp, and puts them in place
+// only when all have arrived. Runs on its own thread; everything it reports
+// arrives as queued signals.
+class DownloadJob : public QObject
+{
+    Q_OBJECT
+public:
+    using ListFetcher = std::function<QString(const QString &url, const QString &body)>;
+    using Downloader = std::function<bool(const QString &url, const QString &path,
+                                          const std::function<bool(qint64, qint64)> &progress)>;
+
+    DownloadJob(QString listUrl, QString listBody, QString folder, ListFetcher fetch,
+                Downloader download);
+
+    // The worker's body; returns 1 when every file is in place, -1 otherwise.
+    int run();
+    // Asks a running job to stop; its temporary files are removed.
+    void cancel() { m_cancelled = true; }
+
+    // The file name a list entry gives: the part after its last "/".
+    // Empty when the name could leave the folder or is not a file name.
+    static QString fileNameOf(const QString &address);
+    // "1.50 KB", "532 bytes": short human-readable sizes.
+    static QString formatSize(qint64 bytes);
+    static QString progressText(qint64 done, qint64 total);
+    static int filePercent(qint64 done, qint64 total);
+
+Q_SIGNALS:
+    void statusText(const QString &text);
+    void overallProgress(int percent);
+    void fileProgress(int percent);
+    // The download of a file failed: the dialog shows the message and stays.
+    void failed();
+    // DOWNLOAD_COMPLETED: the list was empty (result -1) or all is in place (1).
+    void completed(int result);
+
+private:
+    void removeTemps(const QStringList &names) const;
+
+    QString m_listUrl;
+    QString m_listBody;
+    QString m_folder;
+    ListFetcher m_fetch;
+    Downloader m_download;
+    std::atomic<bool> m_cancelled {false};
+};

@@ -56,6 +56,8 @@ QList<ProcessEntry> snapshot()
 ProcessEntry findFirstNamed(const QString &name)
 {
     for (const ProcessEntry &p : snapshot()) {
+        if (!isRunning(p.pid))
+            continue; // a zombie cannot be ended any more
         if (p.name == name)
             return p;
         if (!p.arguments.isEmpty() && QFileInfo(p.arguments.first()).fileName() == name)

@@ -21,7 +21,7 @@ namespace ProcessList {
 // that end while the list is read are left out.
 QList<ProcessEntry> snapshot();
 
-// The first process (lowest id) whose name, or the file name of whose
+// The first running process (lowest id, zombies left out) whose name, or the file name of whose
 // argv[0], is exactly the given name; pid 0 when there is none.
 ProcessEntry findFirstNamed(const QString &name);
 

@@ -1,0 +1,168 @@
+// OpenVPN end to end: the driver against a real openvpn server in a network
+// namespace (scripts/netns-rig). Runs as root; skips elsewhere.
+#include "tunnel/ovpnclient.h"
+
+#include "netnsrig.h"
+#include "platform/processlist.h"
+#include "platform/prompter.h"
+#include "support/testhome.h"
+#include "tunneltestsupport.h"
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class OvpnNetns : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_skip = NetnsRig::unavailableReason();
+        if (!s_skip.isEmpty())
+            return;
+        s_rig = new NetnsRig;
+        QString error;
+        if (!s_rig->up(&error))
+            s_setupError = error.isEmpty() ? QStringLiteral("netns-rig up failed") : error;
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_rig; // stops the server and removes the namespaces
+        s_rig = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (!s_skip.isEmpty())
+            GTEST_SKIP() << "OpenVPN rig not available: " << s_skip.toStdString();
+        ASSERT_TRUE(s_setupError.isEmpty()) << s_setupError.toStdString();
+        ASSERT_TRUE(s_rig->installClientFiles(home.path()));
+        ASSERT_TRUE(s_rig->enterClientNamespace());
+        tap = std::make_unique<TapAdapter>(&downloader, QStringLiteral("web.test"));
+        client = std::make_unique<OvpnClient>(prompter, *tap, OvpnClient::QosQuery());
+    }
+    void TearDown() override
+    {
+        if (client && client->processId()) {
+            client->Disconnect();
+            waitUntil([&] { return client->processId() == 0; }, 5000);
+        }
+        client.reset();
+        if (s_rig)
+            s_rig->leaveClientNamespace();
+    }
+
+    // The addresses of this namespace's tunnel interfaces.
+    static QString tunAddresses()
+    {
+        QProcess ip;
+        ip.start(QStringLiteral("ip"),
+                 {QStringLiteral("-o"), QStringLiteral("-4"), QStringLiteral("addr"),
+                  QStringLiteral("show")});
+        ip.waitForFinished();
+        QStringList out;
+        for (const QString &line : QString::fromUtf8(ip.readAll()).split(QLatin1Char('\n'))) {
+            if (line.contains(QLatin1String("tun")))
+                out.append(line.section(QLatin1String("inet "), 1).section(QLatin1Char('/'), 0, 0));
+        }
+        return out.join(QLatin1Char(','));
+    }
+
+    static NetnsRig *s_rig;
+    static QString s_skip;
+    static QString s_setupError;
+
+    TestHome home;
+    ScriptedPrompter prompter;
+    RecordingDownloader downloader;
+    std::unique_ptr<TapAdapter> tap;
+    std::unique_ptr<OvpnClient> client;
+    TunnelNotifier notifier;
+    NoticeLog notices {notifier};
+};
+
+NetnsRig *OvpnNetns::s_rig = nullptr;
+QString OvpnNetns::s_skip;
+QString OvpnNetns::s_setupError;
+
+} // namespace
+
+TEST_F(OvpnNetns, ConnectReachesTheTunnelWithItsAddressAndDisconnectEndsIt)
+{
+    ASSERT_EQ(client->Connect(&notifier, QStringLiteral("kvouser"), QStringLiteral("kvopass"),
+                              s_rig->serverAddress()),
+              0);
+    ASSERT_TRUE(waitUntil([&] { return notices.ovpn.contains(5); }, 30000))
+        << "events so far: " << notices.ovpn.size();
+    EXPECT_EQ(notices.ovpn, (QList<int> {1, 2, 2, 3, 4, 5}));
+    const QString address = client->GetAssignedIp();
+    EXPECT_TRUE(address.startsWith(QLatin1String("10.8.0."))) << address.toStdString();
+    EXPECT_EQ(tunAddresses(), address);
+    // The process carries the program folder's name, so CloseExisting finds it.
+    EXPECT_EQ(ProcessList::findFirstNamed(QStringLiteral("kvo_openvpn")).pid,
+              pid_t(client->processId()));
+
+    const pid_t pid = pid_t(client->processId());
+    client->Disconnect();
+    ASSERT_TRUE(waitUntil([&] { return notices.ovpn.size() == 7; }, 5000));
+    EXPECT_EQ(notices.ovpn.last(), 6);
+    EXPECT_FALSE(ProcessList::isRunning(pid));
+    EXPECT_TRUE(tunAddresses().isEmpty()); // openvpn removed its address on the way out
+}
+
+TEST_F(OvpnNetns, WrongPasswordGivesEightAndNoSix)
+{
+    ASSERT_EQ(client->Connect(&notifier, QStringLiteral("kvouser"), QStringLiteral("wrong"),
+                              s_rig->serverAddress()),
+              0);
+    ASSERT_TRUE(waitUntil([&] { return notices.ovpn.contains(8); }, 30000));
+    // openvpn ends by itself after the refusal.
+    ASSERT_TRUE(waitUntil([&] { return client->processId() == 0; }, 10000));
+    QTest::qWait(200);
+    EXPECT_EQ(notices.ovpn.last(), 8);
+    EXPECT_FALSE(notices.ovpn.contains(6));
+    EXPECT_FALSE(notices.ovpn.contains(5));
+}
+
+TEST_F(OvpnNetns, ClosedPortGivesSevenAndCloseExistingStopsTheRetries)
+{
+    // Our own address: nothing listens on port 80 there.
+    ASSERT_EQ(client->Connect(&notifier, QStringLiteral("kvouser"), QStringLiteral("kvopass"),
+                              QStringLiteral("10.200.0.2")),
+              0);
+    ASSERT_TRUE(waitUntil([&] { return notices.ovpn.contains(7); }, 30000));
+    EXPECT_EQ(notices.ovpn.first(), 7);
+    const pid_t pid = pid_t(client->processId());
+    ASSERT_GT(pid, 0); // openvpn itself would go on trying
+    client->CloseExisting();
+    ASSERT_TRUE(waitUntil([&] { return client->processId() == 0; }, 5000));
+    QTest::qWait(200);
+    EXPECT_FALSE(notices.ovpn.contains(6));
+    EXPECT_FALSE(ProcessList::isRunning(pid));
+}
+
+TEST_F(OvpnNetns, KillingTheClientLeavesNoOpenvpnBehind)
+{
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KVO_HOME"), home.path());
+    probe.setProcessEnvironment(env);
+    probe.start(QStringLiteral(KVO_CONNECT_PROBE),
+                {s_rig->serverAddress(), QStringLiteral("kvouser"), QStringLiteral("kvopass")});
+    ASSERT_TRUE(probe.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return probe.canReadLine(); }, 30000));
+    const QString line = QString::fromUtf8(probe.readLine()).trimmed();
+    ASSERT_TRUE(line.startsWith(QLatin1String("UP "))) << line.toStdString();
+    const pid_t openvpn = pid_t(line.mid(3).toLongLong());
+    ASSERT_TRUE(ProcessList::isRunning(openvpn));
+
+    ::kill(pid_t(probe.processId()), SIGKILL);
+    probe.waitForFinished();
+    EXPECT_TRUE(waitUntil([&] { return !ProcessList::isRunning(openvpn); }, 5000));
+    EXPECT_EQ(ProcessList::findFirstNamed(QStringLiteral("kvo_openvpn")).pid, 0);
+    EXPECT_TRUE(tunAddresses().isEmpty());
+}

@@ -8,18 +8,6 @@
 #include <QNetworkRequest>
 #include <QSslConfiguration>
 
-namespace BoardPages {
-QUrl noticesUrl(const QString &httpAuthority)
-{
-    return QUrl(
-        QStringLiteral("http://%1/latestBoard.php?board_id=notice&cs=y").arg(httpAuthority));
-}
-QUrl faqUrl(const QString &httpsAuthority)
-{
-    return QUrl(QStringLiteral("https://%1/latestBoard.php?board_id=faq&cs=y").arg(httpsAuthority));
-}
-} // namespace BoardPages
-
 BoardPanel::BoardPanel(const QUrl &url, const QByteArray &extraHeader, Launcher &launcher,
                        const QString &caFile, QWidget *parent)
     : QTextBrowser(parent), m_url(url), m_header(extraHeader), m_launcher(launcher),

@@ -7,6 +7,7 @@
 #include "system/linecheck.h"
 #include "web/servicepages.h"
 #include "web/servicerequests.h"
+#include "web/webhost.h"
 #include "web/webtransport.h"
 
 #include <QCheckBox>
@@ -106,8 +107,8 @@ struct Fixture
         dialog = std::make_unique<Login>(
             host, sequence,
             LoginServices {requests, pages, lineCheck, prompter, launcher,
-                           BoardPages::noticesUrl(webHost.httpAuthority()),
-                           BoardPages::faqUrl(webHost.httpsAuthority()), QString()});
+                           QUrl(ServiceUrls::noticesBoard(webHost)),
+                           QUrl(ServiceUrls::faqBoard(webHost)), QString()});
         return *dialog;
     }
     template<typename T>

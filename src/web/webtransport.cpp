@@ -218,24 +218,22 @@ QString PostServiceForm(const QString &path, const QString &body, const Deployme
     // Connect stage: the host and port of the deployment.
     const QString host = config.webHostName();
     const int port = config.webHostPort(443);
+    // QUrl forgets a bad host at its next setter: check the host on its own.
+    QUrl hostCheck;
+    hostCheck.setHost(host, QUrl::StrictMode);
+    const bool hostOk = !host.isEmpty() && hostCheck.isValid() && port > 0 && port <= 65535;
+    const qsizetype q = path.indexOf(QLatin1Char('?'));
     QUrl url;
     url.setScheme(QStringLiteral("https"));
-    url.setHost(host, QUrl::StrictMode);
+    url.setHost(host);
     url.setPort(port == 443 ? -1 : port);
-    url.setPath(path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path,
-                QUrl::StrictMode);
-    {
-        // Keep a query the path may carry.
-        const qsizetype q = path.indexOf(QLatin1Char('?'));
-        if (q >= 0) {
-            url.setPath(path.left(q), QUrl::StrictMode);
-            url.setQuery(path.mid(q + 1), QUrl::StrictMode);
-        }
-    }
+    const QString pathOnly = q < 0 ? path : path.left(q);
+    url.setPath(pathOnly.startsWith(QLatin1Char('/')) ? pathOnly : QLatin1Char('/') + pathOnly);
+    if (q >= 0)
+        url.setQuery(path.mid(q + 1));
     const QByteArray urlBytes = url.toEncoded();
-    rc = (host.isEmpty() || !url.isValid() || port <= 0 || port > 65535)
-        ? CURLE_URL_MALFORMAT
-        : curl_easy_setopt(h.curl, CURLOPT_URL, urlBytes.constData());
+    rc = (!hostOk || !url.isValid()) ? CURLE_URL_MALFORMAT
+                                     : curl_easy_setopt(h.curl, CURLOPT_URL, urlBytes.constData());
     if (rc != CURLE_OK) {
         reportFailure(prompter, "InternetConnect", rc, curlText(rc, errorBuffer));
         return {};

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -53,13 +54,13 @@ QJsonObject scenario()
              account(QStringLiteral("fix1"), QStringLiteral("pw 1@"),
                      {{QStringLiteral("productType"), 1},
                       {QStringLiteral("parentId"), QStringLiteral("parent1")},
-                      {QStringLiteral("server"), QStringLiteral("10.1.2.3")},
+                      {QStringLiteral("server"), QStringLiteral("127.0.0.4")},
                       {QStringLiteral("qos"), 512}}),
              account(QStringLiteral("dyn1"), QStringLiteral("dpw"),
                      {{QStringLiteral("productType"), 2},
                       {QStringLiteral("dynamicProducts"),
                        QJsonArray {QStringLiteral("D10"), QStringLiteral("D20")}},
-                      {QStringLiteral("server"), QStringLiteral("vpn2.example")}}),
+                      {QStringLiteral("server"), QStringLiteral("127.0.0.5")}}),
              account(QString::fromUtf8("한글"), QString::fromUtf8("비번")),
              account(QStringLiteral("prem"), QStringLiteral("p"),
                      {{QStringLiteral("productType"), 3},
@@ -161,7 +162,7 @@ TEST_F(CatalogueTest, EachRequestSendsTheCatalogueBytesAndGetsTheScenarioReply)
          },
          "https", kContents, "vezi_id=fix1&vezi_password=pw%201%40&content=goodserver", "HTTP/1.0",
          [](const SimWeb &) {
-             return fixed("10.1.2.3");
+             return fixed("127.0.0.4");
          }},
         {"server dynamic",
          [](ServiceRequests &s) {
@@ -171,7 +172,7 @@ TEST_F(CatalogueTest, EachRequestSendsTheCatalogueBytesAndGetsTheScenarioReply)
          "https", kContents, "vezi_id=dyn1&vezi_password=dpw&dynamic=D20&content=goodserver",
          "HTTP/1.0",
          [](const SimWeb &) {
-             return fixed("vpn2.example");
+             return fixed("127.0.0.5");
          }},
         {"end old connection",
          [](ServiceRequests &s) {
@@ -299,20 +300,21 @@ TEST(SimulatorProcess, ServesRecordsToItsFolderAndStopsOnSigterm)
     TestHome home;
     NoProxyEnv noProxy;
     QTemporaryDir dir;
-    QJsonObject root = scenario();
-    QJsonObject web = root.value(QStringLiteral("web")).toObject();
-    web.insert(QStringLiteral("address"), QStringLiteral("127.0.0.3"));
-    web.insert(QStringLiteral("httpsPort"), 0);
-    web.insert(QStringLiteral("httpPort"), -1); // HTTPS only
-    web.insert(QStringLiteral("tlsDir"), TestCertificates::get().trustedDir);
-    root.insert(QStringLiteral("web"), web);
-    // The port is chosen by the simulator: take one that is free now.
+    // The port is chosen by the simulator's scenario: take one that is free now.
     QTcpServer probe;
     ASSERT_TRUE(probe.listen(QHostAddress(QStringLiteral("127.0.0.3")), 0));
     const quint16 port = probe.serverPort();
     probe.close();
-    web.insert(QStringLiteral("httpsPort"), port);
-    root.insert(QStringLiteral("web"), web);
+    const QJsonObject root {
+        {QStringLiteral("web"),
+         QJsonObject {{QStringLiteral("address"), QStringLiteral("127.0.0.3")},
+                      {QStringLiteral("httpsPort"), port},
+                      {QStringLiteral("httpPort"), -1}, // HTTPS only
+                      {QStringLiteral("tlsDir"), TestCertificates::get().trustedDir},
+                      {QStringLiteral("currentVersion"), QStringLiteral("1.0.3.7")}}},
+        {QStringLiteral("accounts"),
+         QJsonArray {account(QStringLiteral("u"), QStringLiteral("p"))}},
+    };
     QFile f(dir.filePath(QStringLiteral("scenario.json")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QJsonDocument(root).toJson());
@@ -345,6 +347,41 @@ TEST(SimulatorProcess, ServesRecordsToItsFolderAndStopsOnSigterm)
     ASSERT_TRUE(sim.waitForFinished(10000));
     EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.exitCode(), 0);
+}
+
+TEST(SimulatorWebHost, AnswersMalformedRequestsAndOutlivesAStalledPeer)
+{
+    SimWeb sim(QJsonObject {
+        {QStringLiteral("web"),
+         QJsonObject {{QStringLiteral("currentVersion"), QStringLiteral("2.0.0.1")}}}});
+    ASSERT_TRUE(sim.started()) << sim.error().toStdString();
+
+    // A peer that stops in the middle of its header block.
+    QTcpSocket stalled;
+    stalled.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), sim.httpPort());
+    ASSERT_TRUE(stalled.waitForConnected(5000));
+    stalled.write("POST /service/vezi/vezi_cs_contents.php HTTP/1.1\r\nContent-Le");
+    stalled.flush();
+
+    const auto exchange = [&](const QByteArray &request) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), sim.httpPort());
+        if (!s.waitForConnected(5000))
+            return QByteArray();
+        s.write(request);
+        QByteArray reply;
+        while (s.waitForReadyRead(5000))
+            reply += s.readAll();
+        return reply + s.readAll();
+    };
+    EXPECT_TRUE(exchange("GARBAGE\r\n\r\n").startsWith("HTTP/1.0 400"));
+    EXPECT_TRUE(
+        exchange("POST / HTTP/1.1\r\nContent-Length: x\r\n\r\n").startsWith("HTTP/1.0 400"));
+    EXPECT_TRUE(exchange("GET /nothing HTTP/1.1\r\n\r\n").startsWith("HTTP/1.0 404"));
+    const QByteArray ok = exchange("POST /service/vezi/vezi_cs_contents.php HTTP/1.0\r\n"
+                                   "Content-Length: 23\r\n\r\ncontent=current_version");
+    EXPECT_TRUE(ok.startsWith("HTTP/1.0 200")) << ok.constData();
+    EXPECT_TRUE(ok.endsWith("\r\n\r\n2.0.0.1")) << ok.constData();
 }
 
 } // namespace

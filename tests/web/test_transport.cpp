@@ -163,6 +163,20 @@ TEST_F(ServiceFormTest, AnUnreachableHostShowsTheSendBoxAndPrintsTheMessage)
     EXPECT_EQ(QString::fromStdString(out), message + QLatin1Char('\n'));
 }
 
+TEST_F(ServiceFormTest, AWebHostThatIsNoHostNameShowsTheConnectBox)
+{
+    DeploymentConfig config = DeploymentConfig::defaults();
+    config.webHost = QStringLiteral("bad host name");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(
+        PostServiceForm(kContents, QStringLiteral("content=current_version"), config, prompter),
+        QString());
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(prompter.boxes().size(), 1);
+    EXPECT_TRUE(prompter.boxes()[0].text.startsWith(QStringLiteral("InternetConnect [3]- ")))
+        << prompter.boxes()[0].text.toStdString();
+}
+
 TEST_F(ServiceFormTest, ALongReplyWithAKoreanCharacterAcrossTheReadBoundaryComesBackWhole)
 {
     // The syllable's three bytes sit at 1023..1025, across the first 1024.
@@ -182,6 +196,7 @@ struct CertificateCase
     bool strangerCertificate; // signed by a CA the client does not know
     bool withCaFile;
     bool accepted;
+    friend void PrintTo(const CertificateCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class CertificateTest : public ServiceFormTest,

@@ -1,5 +1,12 @@
+#include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "signin/failurereport.h"
+#include "signin/servicefailurehelp.h"
+#include "system/linecheck.h"
+#include "web/servicepages.h"
+#include "web/servicerequests.h"
+#include "web/webhost.h"
+#include "web/webtransport.h"
 
 #include "recorder.h"
 #include "report/reporthost.h"
@@ -388,4 +395,51 @@ TEST(FailureDatagram, ReachesTheSimulatedReportHostWithItsFields)
     EXPECT_EQ(entries[0].value(QStringLiteral("product")).toString(), QStringLiteral("KVO"));
     EXPECT_EQ(entries[0].value(QStringLiteral("userId")).toString(), QString(99, QLatin1Char('i')));
     EXPECT_EQ(entries[0].value(QStringLiteral("text")).toString(), dialupFailureMessage(691));
+}
+
+namespace {
+struct NoBrowser : BrowserRegistry
+{
+    QString defaultBrowser() override { return {}; }
+    QString program(const QString &) override { return {}; }
+};
+} // namespace
+
+TEST(ServiceFailureHelp, PagesAndTheKillRequestGoToTheService)
+{
+    RecordingLauncher launcher;
+    NoBrowser browsers;
+    const WebHost host {QStringLiteral("web.example"), 443, 80};
+    ServicePages pages(launcher, browsers, host);
+    ScriptedWebTransport web;
+    web.reply(QStringLiteral("/service/vezi/kill_loggedin.php"), QStringLiteral("SUCCESS"));
+    ServiceRequests requests(web, host);
+    struct Fixed : LineCheck
+    {
+        QString server;
+        int type = 0;
+        bool check(const QString &s, int t) override
+        {
+            server = s;
+            type = t;
+            return true;
+        }
+    } lineCheck;
+    ScriptedPrompter prompter;
+    ServiceFailureHelp help(
+        pages, requests, lineCheck, prompter,
+        {[] { return 3; }, [] { return QStringLiteral("KVO@me"); }, QStringLiteral("127.0.0.1")});
+
+    help.openErrorFaq(678);
+    EXPECT_EQ(launcher.calls.value(0),
+              QStringLiteral("url:https://web.example/service/vezi/view_faq.php?error_code=678"));
+    EXPECT_EQ(
+        help.killLoggedIn(QStringLiteral("KVO@me"), QStringLiteral("p w"), QStringLiteral("sid=7")),
+        QStringLiteral("SUCCESS"));
+    ASSERT_EQ(web.calls.size(), 1);
+    EXPECT_EQ(web.calls[0].body, QStringLiteral("vezi_id=KVO%40me&vezi_password=p%20w&sid=7"));
+    EXPECT_TRUE(help.lineCheck(QStringLiteral("10.0.0.1")));
+    EXPECT_EQ(lineCheck.server, QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(lineCheck.type, 3);
+    EXPECT_TRUE(prompter.boxes().isEmpty());
 }

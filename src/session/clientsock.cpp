@@ -15,6 +15,8 @@ constexpr qint64 kBufferLimit = 2 * (SessionWire::kMaxBody + 4);
 ClientSock::ClientSock(SessionHost &host, QObject *parent) : QObject(parent), m_host(host)
 {
     m_frameDeadline.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the limit is 10 s.
+    m_frameDeadline.setTimerType(Qt::PreciseTimer);
     m_frameDeadline.setInterval(kFrameLimitMs);
     connect(&m_frameDeadline, &QTimer::timeout, this,
             [this] { closeBroken(QStringLiteral("frame not whole within 10 s")); });

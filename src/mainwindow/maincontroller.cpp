@@ -3,6 +3,7 @@
 #include "checkedipfile.h"
 #include "core/activitylog.h"
 #include "core/credentialstore.h"
+#include "mainlinks.h"
 #include "platform/clock.h"
 #include "platform/eventwait.h"
 #include "platform/launcher.h"
@@ -23,6 +24,10 @@ MainController::MainController(Prompter &prompter, Launcher &launcher, const Clo
     m_redialTimer.setObjectName(QString::number(MainTimer::RedialCountdown));
     m_watchdogTimer.setObjectName(QString::number(MainTimer::ReplyWatchdog));
     m_autoChangeTimer.setObjectName(QString::number(MainTimer::AutoChange));
+    connect(&m_elapsedTimer, &QTimer::timeout, this, &MainController::elapsedTimeTick);
+    connect(&m_autoChangeTimer, &QTimer::timeout, this, &MainController::autoChangeTick);
+    // The interval box is a read-only, disabled edit in the template.
+    m_enabled.insert(ControlId::AutoChangeMinutes, false);
 
     // The saved-password key, derived at construction.
     m_crypto.DeriveKey(kKeyPassword);
@@ -66,7 +71,143 @@ void MainController::setStatusText(const QString &text)
 void MainController::setTunnelUp(bool up)
 {
     m_tunnelUp = up;
+    updateTrayIconAndTip();
+}
+
+void MainController::setCurrentAddress(const QString &address)
+{
+    m_currentAddress = address;
+    Q_EMIT currentAddressChanged(address);
+}
+
+void MainController::setWindowCaption(const QString &caption)
+{
+    m_caption = caption;
+    Q_EMIT captionChanged(caption);
+}
+
+void MainController::setControlEnabled(int id, bool enabled)
+{
+    m_enabled.insert(id, enabled);
+    Q_EMIT controlEnabledChanged(id, enabled);
+}
+
+void MainController::updateTrayIconAndTip()
+{
+    m_trayTip = m_tunnelUp ? QStringLiteral("모라솔 서비스에 연결되었습니다.")
+                           : QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다.");
     Q_EMIT trayStateChanged();
+}
+
+QString MainController::formatElapsed(qint64 e)
+{
+    // A clock set back before the connect time shows zero, not negative time.
+    if (e < 0)
+        e = 0;
+    const qint64 hours = e / 3600 - (e / 86400) * 24;
+    const qint64 minutes = e / 60 - (e / 3600) * 60;
+    const qint64 seconds = e - (e / 60) * 60;
+    return QStringLiteral("%1:%2:%3")
+        .arg(hours, 2, 10, QLatin1Char('0'))
+        .arg(minutes, 2, 10, QLatin1Char('0'))
+        .arg(seconds, 2, 10, QLatin1Char('0'));
+}
+
+QString MainController::elapsedTip(const QString &address, const QString &elapsed,
+                                   const QString &statistics)
+{
+    QString tip = statistics.isEmpty()
+        ? QStringLiteral("모라솔\n현재IP : %1\n사용시간 : %2").arg(address, elapsed)
+        : QStringLiteral("모라솔\n현재IP : %1\n사용시간 : %2\n%3")
+              .arg(address, elapsed, statistics);
+    // The tip holds 127 characters; a longer one is cut there.
+    if (tip.size() > TrayIcon::MaxTipLength)
+        tip.truncate(TrayIcon::MaxTipLength);
+    return tip;
+}
+
+void MainController::startElapsedTime()
+{
+    m_connectTime = m_clock.now();
+    m_elapsedTimer.start();
+}
+
+void MainController::elapsedTimeTick()
+{
+    const qint64 e = m_connectTime.isValid() ? m_connectTime.secsTo(m_clock.now()) : 0;
+    m_elapsedText = formatElapsed(e);
+    Q_EMIT elapsedTextChanged(m_elapsedText);
+    const QString statistics =
+        m_tunnel && m_tunnel->exists() ? m_tunnel->GetStatistics() : QString();
+    m_trayTip = elapsedTip(m_currentAddress, m_elapsedText, statistics);
+    Q_EMIT trayStateChanged();
+}
+
+void MainController::autoChangeTick()
+{
+    if (m_session && m_session->exists() && m_session->connected() && m_ipList &&
+        m_ipList->rowCount() > 1)
+        m_ipList->changeAddress();
+}
+
+void MainController::trayDoubleClicked()
+{
+    if (m_tunnelUp)
+        Q_EMIT showWindowRequested();
+    else if (m_signInOpen)
+        Q_EMIT restoreSignInDialogRequested();
+}
+
+void MainController::changeAddressCommand()
+{
+    if (m_ipList)
+        m_ipList->changeAddress();
+}
+
+void MainController::hideMemoPanel()
+{
+    Q_EMIT hideMemoPanelRequested();
+    m_memoShown = false;
+}
+
+void MainController::logOut()
+{
+    signOut(false, QString());
+}
+
+void MainController::forcedSignOut(const QString &message)
+{
+    signOut(true, message);
+}
+
+void MainController::signOut(bool forced, const QString &message)
+{
+    if (m_exited)
+        return;
+    m_loggingOut = true;
+    // A forced sign-out leaves the flag to the tunnel rules, which clear it
+    // when the tunnel goes down.
+    if (!forced)
+        m_tunnelUp = false;
+    setStatusText(QStringLiteral("로그아웃 하는 중입니다."));
+    log(QStringLiteral("로그아웃함"));
+    stopSessionTimers();
+    setCurrentAddress(QString());
+    if (m_session && m_session->exists()) {
+        m_session->shutDownAndClose();
+        waitWhileDispatching(1000);
+    }
+    if (m_tunnel && m_tunnel->exists())
+        m_tunnel->Disconnect();
+    if (m_ipList)
+        m_ipList->emptyList();
+    enableIpControls(false);
+    Q_EMIT hideWindowRequested();
+    updateTrayIconAndTip();
+    if (forced && !message.isEmpty())
+        m_prompter.show(message, kNoticeCaption, Mb::Notice);
+    hideMemoPanel();
+    showSignInDialog();
 }
 
 void MainController::initialise(const QStringList &arguments)
@@ -86,9 +227,14 @@ void MainController::initialise(const QStringList &arguments)
     locateAndLoadSettings();
     migrateLegacyCheckedList();
 
+    if (m_tunnel)
+        m_tunnel->createForTunnelType(m_fields.tunnelType);
+
     m_commandLine = arguments;
 
     CheckedIpFile::load(checkedIpPath(), m_checkedList);
+    if (m_ipList)
+        m_ipList->setUpForProduct(m_fields.productType);
     enableIpControls(false);
 
     m_signInOpen = false;
@@ -132,6 +278,23 @@ void MainController::migrateLegacyCheckedList()
 void MainController::enableIpControls(bool enable)
 {
     m_ipControlsEnabled = enable;
+    for (int id : {ControlId::ChangeButton, ControlId::RandomButton, ControlId::ResetButton})
+        setControlEnabled(id, enable);
+    // A sub-account (an account ID with "@", such as abc@2) has no automatic
+    // change of its own: those controls stay as they are.
+    if (!accountId().contains(QLatin1Char('@'))) {
+        setControlEnabled(ControlId::AutoChange, enable);
+        if (!enable) {
+            setControlEnabled(ControlId::AutoChangeMinutes, false);
+            setControlEnabled(ControlId::AutoChangeSlider, false);
+        } else if (m_autoChangeChecked) {
+            setControlEnabled(ControlId::AutoChangeMinutes, true);
+            setControlEnabled(ControlId::AutoChangeSlider, true);
+        }
+    }
+    for (int id : {ControlId::CheckAll, ControlId::IpList, ControlId::BadIpButton,
+                   ControlId::MemoButton, ControlId::InPrivateButton, ControlId::LogLink})
+        setControlEnabled(id, enable);
     Q_EMIT ipControlsEnabledChanged(enable);
 }
 
@@ -201,9 +364,13 @@ void MainController::shutDownNow()
         setStatusText(QStringLiteral("로그아웃 하는 중입니다."));
         log(QStringLiteral("로그아웃함"));
         stopSessionTimers();
-        // The session socket is shut down and closed here, then the pause
-        // lets its last notices run before the tunnel is told to disconnect.
+        // The pause lets the socket's last notices run before the tunnel is
+        // told to disconnect.
+        if (m_session && m_session->exists())
+            m_session->shutDownAndClose();
         waitWhileDispatching(1000);
+        if (m_tunnel && m_tunnel->exists())
+            m_tunnel->Disconnect();
     }
     if (m_signInOpen)
         Q_EMIT closeSignInDialogRequested();
@@ -231,7 +398,12 @@ void MainController::exitProcedure()
     Q_EMIT trayIconShown(false);
     log(QStringLiteral("프로그램 종료"));
     // 3. session socket, 4. memo window, 5. tunnel driver (its tunnel is left
-    // to the system) are deleted here once they exist.
+    // to the system).
+    if (m_session && m_session->exists())
+        m_session->deleteSocket();
+    hideMemoPanel();
+    if (m_tunnel && m_tunnel->exists())
+        m_tunnel->deleteDriver();
     m_elapsedTimer.stop();
     stopSessionTimers();
     // 6. the activity log.

@@ -3,6 +3,8 @@
 #include "core/ccrypto.h"
 #include "core/settings.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -12,8 +14,11 @@
 class ActivityLog;
 class Clock;
 class CredentialStore;
+class IpListOperations;
 class Launcher;
 class Prompter;
+class SessionLink;
+class TunnelDriverHandle;
 
 // Window message numbers kept as the names of our notifications.
 namespace WindowMessage {
@@ -25,6 +30,47 @@ constexpr int SessionNotify = 1033; // WM_USER + 9, WM_SESSION_NOTIFY
 namespace SessionNotice {
 constexpr int ExitRequested = 5; // posted by the sign-in dialog's exit question
 } // namespace SessionNotice
+
+// Control ids of the main window (template 102) that the operations touch.
+namespace ControlId {
+constexpr int ChangeButton = 1017;
+constexpr int OptionButton = 1010;
+constexpr int PurchaseButton = 1013;
+constexpr int InquiryButton = 1016;
+constexpr int LogoutButton = 1015;
+constexpr int IpList = 1019;
+constexpr int ProductLabel = 1082;
+constexpr int ExpiryLabel = 1067;
+constexpr int RandomButton = 1068;
+constexpr int ResetButton = 1076;
+constexpr int CheckAll = 1084;
+constexpr int StatusLabel = 1025;
+constexpr int StatusLine = 1032;
+constexpr int AddressLabel = 1023;
+constexpr int Address = 1026;
+constexpr int ElapsedLabel = 1024;
+constexpr int Elapsed = 1027;
+constexpr int MemoButton = 1087;
+constexpr int BadIpButton = 1077;
+constexpr int InPrivateButton = 1086;
+constexpr int AutoChange = 1069;
+constexpr int AutoChangeMinutes = 1075;
+constexpr int AutoChangeSlider = 1074;
+constexpr int LogLink = 1042;
+} // namespace ControlId
+
+// Tray icon resources and menu commands.
+namespace TrayIcon {
+constexpr int Connected = 201;
+constexpr int NotConnected = 202;
+constexpr int MaxTipLength = 127; // the tip buffer holds 128 with the terminator
+} // namespace TrayIcon
+
+namespace TrayCommand {
+constexpr int ChangeAddress = 32774; // "IP전환"
+constexpr int LogOut = 32775; // "로그아웃"
+constexpr int Exit = 32776; // "종료"
+} // namespace TrayCommand
 
 // Timer ids of the main window.
 namespace MainTimer {
@@ -61,6 +107,42 @@ public:
     void openTodayLog();
     // Show the sign-in dialog: the tunnel type's pause, then the dialog.
     void showSignInDialog();
+    // Button 1015 and tray item 32775.
+    void logOut();
+    // The session or the tunnel ends the sign-in; a non-empty text is shown.
+    void forcedSignOut(const QString &message);
+    // Enable (true) or disable the IP controls; a sub-account's automatic
+    // change controls stay as they are.
+    void enableIpControls(bool enable);
+    // Tray icon and tip for the tunnel-up flag.
+    void updateTrayIconAndTip();
+    // The tunnel-up actions' start of the elapsed time (timer 1026).
+    void startElapsedTime();
+    // Timer 1026: the elapsed time and the tray tip.
+    void elapsedTimeTick();
+    // Timer 1034: the automatic change.
+    void autoChangeTick();
+    // Tray double-click: the main window while the tunnel is up, else the
+    // sign-in dialog when it is open.
+    void trayDoubleClicked();
+    // Button 1017 and tray item 32774 "IP전환": the address change.
+    void changeAddressCommand();
+    // Esc, the close box, log-out: the memo panel goes.
+    void hideMemoPanel();
+
+    // "%02d:%02d:%02d" with the hours wrapping at 24.
+    static QString formatElapsed(qint64 seconds);
+    // The tray tip of a running connection.
+    static QString elapsedTip(const QString &address, const QString &elapsed,
+                              const QString &statistics);
+
+    // The parts that later own the session, the tunnel and the IP list.
+    void setSessionLink(SessionLink *link) { m_session = link; }
+    void setTunnelDriver(TunnelDriverHandle *driver) { m_tunnel = driver; }
+    void setIpList(IpListOperations *list) { m_ipList = list; }
+    SessionLink *sessionLink() const { return m_session; }
+    TunnelDriverHandle *tunnelDriver() const { return m_tunnel; }
+    IpListOperations *ipList() const { return m_ipList; }
     // Writes one activity log line.
     void log(const QString &text);
     void setStatusText(const QString &text);
@@ -87,6 +169,27 @@ public:
     void setTunnelUp(bool up);
     bool loggingOut() const { return m_loggingOut; }
     bool ipControlsEnabled() const { return m_ipControlsEnabled; }
+    // Enabled state of a control as the operations left it (true when never touched).
+    bool isControlEnabled(int id) const { return m_enabled.value(id, true); }
+    void setControlEnabled(int id, bool enabled);
+    // Check box 1069 "IP자동변경".
+    bool autoChangeChecked() const { return m_autoChangeChecked; }
+    void setAutoChangeChecked(bool checked) { m_autoChangeChecked = checked; }
+    // The account ID as typed: the user ID without "KVO@".
+    QString accountId() const { return userId.mid(4); }
+
+    int trayIconId() const { return m_tunnelUp ? TrayIcon::Connected : TrayIcon::NotConnected; }
+    const QString &trayTip() const { return m_trayTip; }
+    const QString &elapsedText() const { return m_elapsedText; }
+    const QDateTime &connectTime() const { return m_connectTime; }
+    void setConnectTime(const QDateTime &t) { m_connectTime = t; }
+    // Control 1026.
+    const QString &currentAddress() const { return m_currentAddress; }
+    void setCurrentAddress(const QString &address);
+    const QString &windowCaption() const { return m_caption; }
+    void setWindowCaption(const QString &caption);
+    bool memoPanelShown() const { return m_memoShown; }
+    void setMemoPanelShown(bool shown) { m_memoShown = shown; }
     bool exited() const { return m_exited; }
     bool signInDialogOpen() const { return m_signInOpen; }
     void setSignInDialogOpen(bool open) { m_signInOpen = open; }
@@ -101,7 +204,15 @@ Q_SIGNALS:
     void trayIconShown(bool shown);
     void trayStateChanged();
     void ipControlsEnabledChanged(bool enabled);
+    void controlEnabledChanged(int id, bool enabled);
+    void elapsedTextChanged(const QString &text);
+    void currentAddressChanged(const QString &text);
+    void captionChanged(const QString &caption);
+    // The sign-in dialog (another part) runs modally when this arrives.
     void signInDialogRequested();
+    void restoreSignInDialogRequested();
+    void showWindowRequested();
+    void hideMemoPanelRequested();
     void closeSignInDialogRequested();
     void hideWindowRequested();
     // The exit procedure has run; the program ends when this arrives.
@@ -110,7 +221,7 @@ Q_SIGNALS:
 private:
     void locateAndLoadSettings();
     void migrateLegacyCheckedList();
-    void enableIpControls(bool enable);
+    void signOut(bool forced, const QString &message);
     void stopSessionTimers();
     void exitProcedure();
     void onSessionNotify(int wParam, int lParam);
@@ -135,6 +246,18 @@ private:
     bool m_ipControlsEnabled = true;
     bool m_signInOpen = false;
     bool m_exited = false;
+    bool m_autoChangeChecked = false;
+    bool m_memoShown = false;
+    QHash<int, bool> m_enabled;
+    QString m_trayTip = QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다.");
+    QString m_elapsedText = QStringLiteral("00:00:00");
+    QString m_currentAddress = QStringLiteral("0.0.0.0");
+    QString m_caption = QStringLiteral("모라솔");
+    QDateTime m_connectTime;
+
+    SessionLink *m_session = nullptr;
+    TunnelDriverHandle *m_tunnel = nullptr;
+    IpListOperations *m_ipList = nullptr;
 
     QTimer m_elapsedTimer;
     QTimer m_redialTimer;

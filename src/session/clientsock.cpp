@@ -136,6 +136,12 @@ void ClientSock::onSocketError()
         return;
     const auto error = m_socket->error();
     if (!m_established) {
+        if (error == QAbstractSocket::SocketResourceError ||
+            error == QAbstractSocket::UnsupportedSocketOperationError) {
+            dropSocket();
+            Q_EMIT socketCreateFailed();
+            return;
+        }
         // The connect notification with an error.
         dropSocket();
         Q_EMIT statusTextRequested(kStatusConnectFailed);

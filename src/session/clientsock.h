@@ -111,6 +111,10 @@ Q_SIGNALS:
     // The connection ended by the peer or by a broken frame; the connected
     // flag is already 0 (the main window stops the dynamic auto-change).
     void sessionClosed();
+    // No socket could be made (out of descriptors or similar): the main
+    // window files "TARVO_MANAGE_SOCKET_CREATE_FAIL" and ends the tunnel.
+    // No reconnect follows.
+    void socketCreateFailed();
     // A frame was refused (bad length, records beyond the capacity, or not
     // whole within 10 s) and the connection closed; nothing was dispatched.
     void frameRejected(const QString &reason);

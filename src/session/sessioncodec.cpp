@@ -195,7 +195,20 @@ QByteArray encodeAddress(const QString &dotted)
 
 QString decodeAddress(const char *fourBytes)
 {
-    return Ipv4::fromBytes(reinterpret_cast<const unsigned char *>(fourBytes));
+    // The lists carry thousands of addresses; format without QString::arg.
+    char text[16];
+    char *p = text;
+    for (int i = 0; i < 4; ++i) {
+        unsigned v = static_cast<unsigned char>(fourBytes[i]);
+        if (v >= 100)
+            *p++ = char('0' + v / 100);
+        if (v >= 10)
+            *p++ = char('0' + (v / 10) % 10);
+        *p++ = char('0' + v % 10);
+        if (i < 3)
+            *p++ = '.';
+    }
+    return QString::fromLatin1(text, p - text);
 }
 
 LoginPacket LoginPacket::fromState(const LoginInfo &state)

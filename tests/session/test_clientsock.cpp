@@ -7,6 +7,9 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -291,4 +294,26 @@ TEST(ClientSockReceive, StallMidFrameClosesAfterTenSecondsAndReconnects)
     EXPECT_LE(t.elapsed(), 12000);
     EXPECT_TRUE(f.dispatched.isEmpty());
     ASSERT_TRUE(f.signedIn(1));
+}
+
+TEST(ClientSockConnect, NoDescriptorLeftReportsTheSocketFailureWithoutRetrying)
+{
+    Fixture f(27);
+    bool failed = false;
+    QObject::connect(&f.sock, &ClientSock::socketCreateFailed, [&] { failed = true; });
+    rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    // The lowest free descriptor number is how many are open below it.
+    const int next = ::dup(0);
+    ::close(next);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(next);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    f.sock.open(address(27));
+    setrlimit(RLIMIT_NOFILE, &old);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed; }, 3000));
+    QTest::qWait(1500);
+    EXPECT_FALSE(f.sock.reconnectPending());
+    EXPECT_EQ(f.peer.count(), 0);
+    EXPECT_TRUE(f.status.isEmpty());
 }

@@ -55,13 +55,39 @@ QList<ProcessEntry> snapshot()
 
 ProcessEntry findFirstNamed(const QString &name)
 {
-    for (const ProcessEntry &p : snapshot()) {
-        if (!isRunning(p.pid))
+    // Only the short name file of each process is read; the arguments only
+    // where the name was cut to the kernel's 15 characters.
+    QList<qlonglong> pids;
+    for (const QString &entry :
+         QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qlonglong pid = entry.toLongLong(&ok);
+        if (ok && pid > 0)
+            pids.append(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    for (const qlonglong pid : std::as_const(pids)) {
+        const QString base = QStringLiteral("/proc/%1").arg(pid);
+        const QString comm =
+            QString::fromUtf8(readSmallFile(base + QStringLiteral("/comm"))).trimmed();
+        bool match = comm == name;
+        QStringList arguments;
+        if (!match && comm.size() >= 15) {
+            QByteArray cmdline = readSmallFile(base + QStringLiteral("/cmdline"));
+            const QByteArray argv0 = cmdline.left(cmdline.indexOf('\0'));
+            match = QFileInfo(QString::fromLocal8Bit(argv0)).fileName() == name;
+        }
+        if (!match || !isRunning(pid_t(pid)))
             continue; // a zombie cannot be ended any more
-        if (p.name == name)
-            return p;
-        if (!p.arguments.isEmpty() && QFileInfo(p.arguments.first()).fileName() == name)
-            return p;
+        ProcessEntry p;
+        p.pid = pid_t(pid);
+        p.name = comm;
+        QByteArray cmdline = readSmallFile(base + QStringLiteral("/cmdline"));
+        if (cmdline.endsWith('\0'))
+            cmdline.chop(1);
+        for (const QByteArray &arg : cmdline.split('\0'))
+            p.arguments.append(QString::fromLocal8Bit(arg));
+        return p;
     }
     return {};
 }

@@ -125,10 +125,20 @@ private:
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(QStringLiteral(KVO_NETNS_RIG), {command, m_dir.path()});
+        p.start(scriptPath(), {command, m_dir.path()});
         p.waitForFinished(60000);
         m_lastExit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         return QString::fromUtf8(p.readAll());
+    }
+    static QString scriptPath()
+    {
+#ifdef KVO_NETNS_RIG
+        return QStringLiteral(KVO_NETNS_RIG);
+#else
+        // Beside this header in the source tree.
+        return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
+            QStringLiteral("/../../scripts/netns-rig");
+#endif
     }
     static QByteArray readAll(const QString &path)
     {

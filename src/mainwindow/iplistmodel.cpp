@@ -83,8 +83,7 @@ bool replace(const QString &path, const QList<Record> &records)
 
 IpListModel::IpListModel(IpListRows &rows, QString usagePath, QString checkedPath)
     : m_rows(rows), m_usagePath(std::move(usagePath)), m_checkedPath(std::move(checkedPath))
-{
-}
+{ }
 
 QList<IpListRows::Column> IpListModel::columnsFor(int productType)
 {
@@ -98,9 +97,9 @@ QList<IpListRows::Column> IpListModel::columnsFor(int productType)
         };
     }
     return {
-        {QStringLiteral("IP"), 125, K::Address},  {QStringLiteral("!"), 17, K::Text},
+        {QStringLiteral("IP"), 125, K::Address},     {QStringLiteral("!"), 17, K::Text},
         {QStringLiteral("ID"), 40, K::NumberOrText}, {QStringLiteral("상태"), 36, K::Text},
-        {QStringLiteral("일수"), 45, K::Text},     {QStringLiteral("PC"), 60, K::Text},
+        {QStringLiteral("일수"), 45, K::Text},       {QStringLiteral("PC"), 60, K::Text},
     };
 }
 
@@ -155,8 +154,8 @@ QString IpListModel::formatLocalTime(quint64 secondsSince1970)
     const QDateTime t = QDateTime::fromSecsSinceEpoch(qint64(secondsSince1970));
     const QDate d = t.date();
     const QTime c = t.time();
-    return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(),
-                             c.hour(), c.minute(), c.second());
+    return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), c.hour(),
+                             c.minute(), c.second());
 }
 
 void IpListModel::rebuildDynamicRows(bool resort)

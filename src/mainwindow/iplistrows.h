@@ -72,7 +72,11 @@ public:
     int columnCount() const override { return int(m_columns.size()); }
     int rowCount() const override { return int(m_rows.size()); }
     int appendRow(const QString &firstCell) override;
-    void clearRows() override { m_rows.clear(); m_selected = -1; }
+    void clearRows() override
+    {
+        m_rows.clear();
+        m_selected = -1;
+    }
     QString text(int row, int column) const override;
     void setText(int row, int column, const QString &text) override;
     void setBackground(int row, quint32 colorRef) override;

@@ -125,6 +125,10 @@ CTarvoClientDlg::CTarvoClientDlg(MainController &controller, QWidget *parent)
         raise();
         activateWindow();
     });
+    connect(&controller, &MainController::hideMemoPanelRequested, this, [this] {
+        if (m_memoPanel)
+            m_memoPanel->hide();
+    });
     connect(&controller, &MainController::finished, this, [this] {
         m_tray->hide();
         hide();
@@ -281,8 +285,11 @@ void CTarvoClientDlg::onTrayShown(bool shown)
 
 void CTarvoClientDlg::onTrayActivated(int reason)
 {
-    // A right click opens the context menu by itself; only the double-click acts here.
-    if (reason == QSystemTrayIcon::DoubleClick)
+    // A right click opens the context menu by itself; the double-click acts
+    // here. Trays of the StatusNotifier kind report no double-click, only a
+    // plain activation, so that one counts too: without it the window could
+    // not be brought back there.
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
         m_controller.trayDoubleClicked();
 }
 
@@ -312,6 +319,36 @@ void CTarvoClientDlg::paintEvent(QPaintEvent *)
         p.fillRect(rect(), palette().window());
     else
         p.drawTiledPixmap(rect(), m_background);
+}
+
+void CTarvoClientDlg::attachMemoPanel(QWidget *panel)
+{
+    m_memoPanel = panel;
+}
+
+QRect CTarvoClientDlg::memoPanelGeometry() const
+{
+    const QRect frame = frameGeometry();
+    const QPoint listTop = m_list->mapToGlobal(QPoint(0, 0));
+    return QRect(frame.x() + frame.width() - 170, listTop.y(), 300, m_list->height());
+}
+
+void CTarvoClientDlg::placeMemoPanel()
+{
+    if (m_memoPanel && m_controller.memoPanelShown())
+        m_memoPanel->setGeometry(memoPanelGeometry());
+}
+
+void CTarvoClientDlg::moveEvent(QMoveEvent *event)
+{
+    QDialog::moveEvent(event);
+    placeMemoPanel();
+}
+
+void CTarvoClientDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    placeMemoPanel();
 }
 
 void CTarvoClientDlg::reject()

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QPixmap>
+#include <QPointer>
 
 class CListCtrlEx;
 class CPictureButton;
@@ -35,6 +36,11 @@ public:
     QWidget *control(int id) const;
     CWndResizer &resizer() { return m_resizer; }
 
+    // The memo panel (another window) sits beside the list while it is shown
+    // and follows every move and resize of the main window.
+    void attachMemoPanel(QWidget *panel);
+    QRect memoPanelGeometry() const;
+
     static QIcon trayIconFor(bool tunnelUp);
     static QIcon iconResource(int id);
 
@@ -45,6 +51,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void reject() override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -55,6 +63,7 @@ private:
     void onTrayActivated(int reason);
     void onTrayShown(bool shown);
     void onControlEnabled(int id, bool enabled);
+    void placeMemoPanel();
 
     MainController &m_controller;
     QPixmap m_background;
@@ -64,6 +73,7 @@ private:
     QLabel *m_address = nullptr;
     QLabel *m_elapsed = nullptr;
     QCheckBox *m_autoChange = nullptr;
+    QPointer<QWidget> m_memoPanel;
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_changeAction = nullptr;

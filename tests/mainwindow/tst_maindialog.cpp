@@ -251,6 +251,29 @@ private Q_SLOTS:
         QVERIFY(!f.dialog.isMinimized());
     }
 
+    void memoPanelFollowsTheWindow()
+    {
+        Fixture f;
+        QWidget memo;
+        f.dialog.attachMemoPanel(&memo);
+        f.dialog.move(100, 80);
+        f.dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.dialog));
+        f.controller.setMemoPanelShown(true);
+        memo.show();
+        f.dialog.resize(363, 520);
+        QTRY_COMPARE(f.dialog.height(), 520);
+        auto *list = f.dialog.ipList();
+        const QRect expected(f.dialog.frameGeometry().x() + f.dialog.frameGeometry().width() - 170,
+                             list->mapToGlobal(QPoint(0, 0)).y(), 300, list->height());
+        QCOMPARE(f.dialog.memoPanelGeometry(), expected);
+        QCOMPARE(memo.geometry(), expected);
+        QCOMPARE(list->height(), 222 + 70);
+        // Closing the window hides the panel too.
+        f.dialog.close();
+        QVERIFY(!memo.isVisible());
+    }
+
     void screenshotOfTheMainWindow()
     {
         Fixture f;

@@ -37,7 +37,13 @@ const char *kScenario = R"({
     { "id": "dynuser", "password": "pw", "server": "127.0.79.1", "productType": 2,
       "session": { "dynamic": ["61.2.0.1", "61.2.0.2"] } },
     { "id": "refused", "password": "pw", "server": "127.0.79.2",
-      "session": { "refuseLogin": true } }
+      "session": { "refuseLogin": true } },
+    { "id": "broken", "password": "pw", "server": "127.0.79.2",
+      "session": { "events": [ { "after": "login", "action": "raw", "hex": "05000000" } ] } },
+    { "id": "nousable", "password": "pw", "server": "127.0.79.2",
+      "session": { "noUsableAddress": true,
+                   "fixed": [ { "address": "211.9.9.1", "userNumber": 1, "state": 1 },
+                              { "address": "211.9.9.2", "userNumber": 2, "state": 2 } ] } }
   ]
 })";
 
@@ -293,4 +299,38 @@ TEST(SimSessionServer, ClientSockSignsInAndReceivesTheList)
     EXPECT_EQ(sim.events(),
               (QStringList {QStringLiteral("connect"), QStringLiteral("login"),
                             QStringLiteral("ipInfoRequest")}));
+}
+
+TEST(SimSessionServer, NoUsableAddressAndABadFrameTheClientRecoversFrom)
+{
+    Sim sim;
+    ASSERT_TRUE(sim.started);
+    TestHost host;
+    host.info.userId = QStringLiteral("broken");
+    host.info.tunnelAddress = QStringLiteral("10.8.0.9");
+    ClientSock sock(host);
+    QStringList seen;
+    QObject::connect(&sock.dispatcher(), &SessionDispatcher::loginAccepted,
+                     [&] { seen.append(QStringLiteral("ok")); });
+    QObject::connect(&sock, &ClientSock::frameRejected,
+                     [&] { seen.append(QStringLiteral("rejected")); });
+    sock.open(QStringLiteral("127.0.79.2"));
+    // The bad frame after the first sign-in closes the connection; the
+    // client signs in again about a second later (the script runs again).
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 4; }, 6000));
+    sock.close();
+    EXPECT_EQ(seen.mid(0, 4),
+              (QStringList {QStringLiteral("ok"), QStringLiteral("rejected"), QStringLiteral("ok"),
+                            QStringLiteral("rejected")}));
+
+    RawClient c(QStringLiteral("127.0.79.2"));
+    c.signIn(QStringLiteral("nousable"), 1);
+    EXPECT_EQ(c.next().type, SM_LOGIN_OK);
+    c.send(SM_IP_INFO_REQUEST, 0);
+    const QList<FixedIpInfo> list = SessionDecode::fixedList(c.next());
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].state, 0);
+    EXPECT_EQ(list[1].state, 0);
+    c.send(SM_IP_CHANGE_REQUEST, 1, encodeAddress(QStringLiteral("211.9.9.1")));
+    EXPECT_EQ(c.next().type, SM_IP_CHANGE_FAIL);
 }

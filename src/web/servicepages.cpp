@@ -25,20 +25,20 @@ QString XdgBrowserRegistry::defaultBrowser()
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-QString XdgBrowserRegistry::programOfExec(const QString &exec)
+QStringList XdgBrowserRegistry::commandOfExec(const QString &exec)
 {
-    const QString text = exec.trimmed();
-    if (text.isEmpty())
+    if (exec.count(QLatin1Char('"')) % 2 != 0)
         return {};
-    if (text.startsWith(QLatin1Char('"'))) {
-        const qsizetype end = text.indexOf(QLatin1Char('"'), 1);
-        return end < 0 ? QString() : text.mid(1, end - 1);
+    QStringList out;
+    for (const QString &word : QProcess::splitCommand(exec)) {
+        const bool fieldCode = word.size() == 2 && word[0] == QLatin1Char('%');
+        if (!fieldCode && !word.startsWith(QLatin1String("@@")))
+            out.append(word);
     }
-    const qsizetype blank = text.indexOf(QLatin1Char(' '));
-    return blank < 0 ? text : text.left(blank);
+    return out;
 }
 
-QString XdgBrowserRegistry::program(const QString &desktopId)
+QStringList XdgBrowserRegistry::command(const QString &desktopId)
 {
     if (desktopId.isEmpty() || desktopId.contains(QLatin1Char('/')))
         return {};
@@ -54,7 +54,7 @@ QString XdgBrowserRegistry::program(const QString &desktopId)
             continue;
         }
         if (inEntry && line.startsWith(QLatin1String("Exec=")))
-            return programOfExec(line.mid(5));
+            return commandOfExec(line.mid(5));
     }
     return {};
 }
@@ -112,8 +112,9 @@ void ServicePages::OpenPrivateBrowser()
     const QString argument = privateArgument(id);
     if (argument.isEmpty())
         return;
-    const QString program = m_browsers.program(id);
-    if (program.isEmpty())
+    QStringList command = m_browsers.command(id);
+    if (command.isEmpty())
         return;
-    m_launcher.startProgram(program, {argument});
+    const QString program = command.takeFirst();
+    m_launcher.startProgram(program, command << argument);
 }

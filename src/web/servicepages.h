@@ -15,8 +15,9 @@ public:
     virtual ~BrowserRegistry() = default;
     // The desktop entry of the default browser ("firefox.desktop"), or empty.
     virtual QString defaultBrowser() = 0;
-    // The program of that desktop entry's Exec line, or empty.
-    virtual QString program(const QString &desktopId) = 0;
+    // The command of that desktop entry's Exec line (program and fixed
+    // arguments, without field codes), or empty.
+    virtual QStringList command(const QString &desktopId) = 0;
 };
 
 // `xdg-settings get default-web-browser` and the desktop entries of the XDG
@@ -25,11 +26,12 @@ class XdgBrowserRegistry : public BrowserRegistry
 {
 public:
     QString defaultBrowser() override;
-    QString program(const QString &desktopId) override;
+    QStringList command(const QString &desktopId) override;
 
-    // The program of an Exec line: its first word, quotes removed; empty for
-    // an empty line.
-    static QString programOfExec(const QString &exec);
+    // An Exec line split as the desktop entry rules quote it, without the
+    // field codes (%u, %U, %f, ...) and the "@@" markers of sandboxed apps;
+    // empty for an empty line or an unclosed quote.
+    static QStringList commandOfExec(const QString &exec);
 };
 
 // Opens the service's account pages in the user's browser.

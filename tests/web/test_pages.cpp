@@ -88,9 +88,9 @@ class FakeBrowsers : public BrowserRegistry
 {
 public:
     QString id;
-    QString exec = QStringLiteral("/usr/bin/browser");
+    QStringList exec {QStringLiteral("/usr/bin/browser")};
     QString defaultBrowser() override { return id; }
-    QString program(const QString &) override { return exec; }
+    QStringList command(const QString &) override { return exec; }
 };
 
 TEST(OpenPrivateBrowser, StartsKnownBrowsersInPrivateModeAndNothingElse)
@@ -120,6 +120,18 @@ TEST(OpenPrivateBrowser, StartsKnownBrowsersInPrivateModeAndNothingElse)
         const QStringList expected =
             *c.call ? QStringList {QString::fromUtf8(c.call)} : QStringList {};
         EXPECT_EQ(launcher.calls, expected) << c.desktopId;
+    }
+    // A sandboxed browser keeps its launcher's arguments before ours.
+    {
+        RecordingLauncher launcher;
+        FakeBrowsers browsers;
+        browsers.id = QStringLiteral("org.mozilla.firefox.desktop");
+        browsers.exec = {QStringLiteral("flatpak"), QStringLiteral("run"),
+                         QStringLiteral("org.mozilla.firefox")};
+        ServicePages(launcher, browsers, WebHost {}).OpenPrivateBrowser();
+        EXPECT_EQ(
+            launcher.calls,
+            QStringList {QStringLiteral("run:flatpak run org.mozilla.firefox --private-window")});
     }
     // A desktop entry without a program starts nothing.
     RecordingLauncher launcher;
@@ -166,9 +178,14 @@ TEST(XdgBrowserRegistry, ReadsTheDefaultBrowserAndItsProgram)
 
     EXPECT_EQ(launcher.calls,
               QStringList {QStringLiteral("run:/opt/fire fox/firefox --private-window")});
-    EXPECT_EQ(XdgBrowserRegistry::programOfExec(QStringLiteral("chromium %U")),
-              QStringLiteral("chromium"));
-    EXPECT_EQ(XdgBrowserRegistry::programOfExec(QStringLiteral("\"/broken")), QString());
+    EXPECT_EQ(XdgBrowserRegistry::commandOfExec(QStringLiteral("chromium %U")),
+              QStringList {QStringLiteral("chromium")});
+    EXPECT_EQ(
+        XdgBrowserRegistry::commandOfExec(
+            QStringLiteral("/usr/bin/flatpak run --branch=stable org.mozilla.firefox @@u %u @@")),
+        (QStringList {QStringLiteral("/usr/bin/flatpak"), QStringLiteral("run"),
+                      QStringLiteral("--branch=stable"), QStringLiteral("org.mozilla.firefox")}));
+    EXPECT_EQ(XdgBrowserRegistry::commandOfExec(QStringLiteral("\"/broken")), QStringList());
 }
 
 TEST(OpenPage, HandsTheAddressToTheDefaultBrowser)

@@ -1,5 +1,6 @@
 #include "clientsock.h"
 
+#include <QNetworkProxy>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
@@ -84,6 +85,9 @@ void ClientSock::startConnection()
     m_connected = false;
     m_reconnect = true;
     auto *socket = new QTcpSocket(this);
+    // The session server sits behind the tunnel; an application proxy must
+    // never carry this connection.
+    socket->setProxy(QNetworkProxy::NoProxy);
     // Qt stops taking bytes from the kernel beyond this; see kBufferLimit.
     socket->setReadBufferSize(SessionWire::kMaxBody + 4);
     m_socket = socket;

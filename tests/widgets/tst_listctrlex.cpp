@@ -185,6 +185,42 @@ private Q_SLOTS:
         QCOMPARE(f.list.findItem(QStringLiteral("9.0.0.1")), -1);
     }
 
+    void rowRecordsAndColumnSettings()
+    {
+        AddressList f;
+        CListCtrlEx::ItemData *d = f.list.ensureItemData(1);
+        QVERIFY(d);
+        d->userValue = 42;
+        f.list.setItemColor(1, 0x123456);
+        // An existing record keeps its colours and gets user value 0.
+        d = f.list.ensureItemData(1);
+        QCOMPARE(d->background, 0x123456u);
+        QCOMPARE(d->userValue, 0u);
+        QVERIFY(!f.list.ensureItemData(99));
+        QVERIFY(!f.list.itemData(-1));
+
+        // A column without settings is neither sortable nor read-only.
+        QVERIFY(!f.list.columnSettings(2));
+        QVERIFY(!f.list.sortColumn(2, true));
+        CListCtrlEx::ColumnSettings &s = f.list.ensureColumnSettings(2);
+        QCOMPARE(s.column, 2);
+        QVERIFY(!s.readOnly);
+        QCOMPARE(s.sortFlags, 0);
+        // Settings stay with their column when one is inserted before it.
+        f.list.insertColumn(0, QStringLiteral("No"), 30);
+        QCOMPARE(f.list.columnCount(), 4);
+        QCOMPARE(f.list.columnHeading(1), QStringLiteral("IP"));
+        QVERIFY(f.list.columnSettings(1));
+        QCOMPARE(f.list.columnSettings(1)->sortKind, ListSort::Kind::Address);
+        QVERIFY(!f.list.columnSettings(0));
+        QCOMPARE(f.list.itemText(0, 1), QStringLiteral("10.0.0.1"));
+
+        QVERIFY(f.list.deleteItem(0));
+        QCOMPARE(f.list.itemCount(), 3);
+        QCOMPARE(f.list.itemText(0, 1), QStringLiteral("없음"));
+        QCOMPARE(f.list.itemData(0)->background, 0x123456u); // the record moves with its row
+    }
+
     void secondColumnHeaderTooltipFollowsColumnResizes()
     {
         AddressList f;

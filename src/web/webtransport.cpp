@@ -5,6 +5,7 @@
 #include "platform/prompter.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -46,25 +47,44 @@ size_t appendBody(char *data, size_t size, size_t count, void *userdata)
     return n;
 }
 
-// The system's CA bundle plus the deployment's CA file as one PEM blob:
-// libcurl takes a single bundle, and the service's own CA must not push the
-// public ones out (the web host may be moved behind a public certificate).
-QByteArray caBundle(CURL *curl, const QString &caFile)
+// The deployment's CA file joins the system's CAs. libcurl takes one bundle
+// file, and parsing the whole system bundle on every request costs tens of
+// milliseconds, so the CA file goes in as a blob and the system's CAs are
+// looked up in the hashed certificate folder. Without such a folder the
+// system bundle and the CA file are joined into one blob.
+bool setCaFile(CURL *curl, const QString &caFile, QByteArray &store)
 {
-    QByteArray pem;
-    char *systemPath = nullptr;
-    if (curl_easy_getinfo(curl, CURLINFO_CAINFO, &systemPath) == CURLE_OK && systemPath) {
-        QFile f(QString::fromLocal8Bit(systemPath));
-        if (f.open(QIODevice::ReadOnly))
-            pem = f.readAll();
-    }
     QFile own(caFile);
-    if (own.open(QIODevice::ReadOnly)) {
-        if (!pem.isEmpty() && !pem.endsWith('\n'))
-            pem.append('\n');
-        pem.append(own.readAll());
+    if (!own.open(QIODevice::ReadOnly))
+        return true; // an unreadable CaFile leaves the system's CAs alone
+    const QByteArray ownPem = own.readAll();
+
+    char *systemPath = nullptr;
+    char *systemFolder = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CAINFO, &systemPath);
+    curl_easy_getinfo(curl, CURLINFO_CAPATH, &systemFolder);
+    QString folder = systemFolder ? QString::fromLocal8Bit(systemFolder) : QString();
+    if (folder.isEmpty() && QFileInfo::exists(QStringLiteral("/etc/ssl/certs")))
+        folder = QStringLiteral("/etc/ssl/certs");
+
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        store = ownPem;
+        const QByteArray folderBytes = folder.toLocal8Bit();
+        if (curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr) != CURLE_OK ||
+            curl_easy_setopt(curl, CURLOPT_CAPATH, folderBytes.constData()) != CURLE_OK)
+            return false;
+    } else {
+        if (systemPath) {
+            QFile f(QString::fromLocal8Bit(systemPath));
+            if (f.open(QIODevice::ReadOnly))
+                store = f.readAll();
+        }
+        if (!store.isEmpty() && !store.endsWith('\n'))
+            store.append('\n');
+        store.append(ownPem);
     }
-    return pem;
+    curl_blob blob {store.data(), static_cast<size_t>(store.size()), CURL_BLOB_NOCOPY};
+    return curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob) == CURLE_OK;
 }
 
 // Certificate checks for every transport: the name and the chain against the
@@ -73,12 +93,8 @@ bool setTls(CURL *curl, const DeploymentConfig &config, QByteArray &bundleStore)
 {
     bool ok = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
-    if (ok && !config.caFile.isEmpty()) {
-        bundleStore = caBundle(curl, config.caFile);
-        curl_blob blob {bundleStore.data(), static_cast<size_t>(bundleStore.size()),
-                        CURL_BLOB_NOCOPY};
-        ok = curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob) == CURLE_OK;
-    }
+    if (ok && !config.caFile.isEmpty())
+        ok = setCaFile(curl, config.caFile, bundleStore);
     return ok;
 }
 

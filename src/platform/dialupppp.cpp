@@ -181,8 +181,8 @@ namespace {
 // that nothing ends them (QProcess would kill its child when destroyed).
 std::vector<QProcess *> &orphanedLinks()
 {
-    static std::vector<QProcess *> links;
-    return links;
+    static auto *links = new std::vector<QProcess *>; // never freed: stays reachable
+    return *links;
 }
 } // namespace
 

@@ -40,22 +40,24 @@ namespace {
 // can still stop them. Kept reachable for the life of the program.
 std::vector<QProcess *> &orphans()
 {
-    static std::vector<QProcess *> list;
-    return list;
+    // Never freed: the processes must stay reachable until the very end.
+    static auto *list = new std::vector<QProcess *>;
+    return *list;
 }
 
 void adoptOrphan(QProcess *p)
 {
-    auto &list = orphans();
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [](QProcess *q) { return q->state() == QProcess::NotRunning; }),
-               list.end());
     p->disconnect();
     p->setParent(nullptr);
     // Nobody reads its output any more; let it drain so the child never
-    // blocks on a full pipe.
+    // blocks on a full pipe, and forget it once it has ended.
     QObject::connect(p, &QProcess::readyReadStandardOutput, p, [p] { p->readAll(); });
-    list.push_back(p);
+    QObject::connect(p, &QProcess::finished, p, [p] {
+        auto &list = orphans();
+        list.erase(std::remove(list.begin(), list.end(), p), list.end());
+        p->deleteLater();
+    });
+    orphans().push_back(p);
 }
 
 } // namespace

@@ -142,7 +142,10 @@ void TunnelEvents::onRasDialEvent(int wParam, int lParam)
     else if (!text.isEmpty())
         m_host.setStatusText(text);
 
-    if (wParam == LinkWatcher::kLinkLost) {
+    // A link that was gone before its Connected notice could be handled has
+    // no watcher to report it: it is lost all the same.
+    const bool lostBeforeUp = wParam == Ras::Connected && state == Ras::Disconnected;
+    if (wParam == LinkWatcher::kLinkLost || lostBeforeUp) {
         m_host.setStatusText(QStringLiteral("모라솔 서비스가 끊어졌습니다."));
         m_host.log(kLogTunnelLost);
         teardown();

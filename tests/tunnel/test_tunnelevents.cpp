@@ -430,6 +430,21 @@ TEST(TunnelDialUpEvents, FirstDialFailureGoesToTheFailureReport)
     EXPECT_FALSE(rig.host.redial.isActive());
 }
 
+TEST(TunnelDialUpEvents, ALinkGoneBeforeItsConnectedNoticeCountsAsLost)
+{
+    DialEventsRig rig;
+    rig.host.settings = {1, 1, 3};
+    rig.events->prepareSignIn(QStringLiteral("u"), QStringLiteral("p"), QStringLiteral("s"));
+    rig.host.status.clear();
+    rig.events->onRasDialEvent(0x2000, 0); // the connection has already ended
+    EXPECT_FALSE(rig.events->tunnelUp());
+    EXPECT_EQ(rig.host.count(QStringLiteral("openSession")), 0);
+    EXPECT_EQ(rig.host.status,
+              (QStringList {QStringLiteral("서버에서 연결이 끊어졌습니다."),
+                            QStringLiteral("모라솔 서비스가 끊어졌습니다.")}));
+    EXPECT_TRUE(rig.host.redial.isActive());
+}
+
 TEST(TunnelDialUpEvents, ErrorWhileLoggingOutReportsNothing)
 {
     DialEventsRig rig;

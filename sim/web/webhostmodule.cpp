@@ -33,6 +33,8 @@ QHash<QString, QString> parseForm(const QByteArray &body)
 {
     QHash<QString, QString> form;
     for (const QByteArray &pair : body.split('&')) {
+        if (pair.isEmpty())
+            continue;
         const qsizetype eq = pair.indexOf('=');
         const QString name = decode(eq < 0 ? pair : pair.left(eq));
         if (!form.contains(name))

@@ -1,5 +1,6 @@
 #include "tunnel/ovpnclient.h"
 #include "tunnel/pptpclient.h"
+#include "tunnel/tunneldrivers.h"
 #include "tunnel/tunnelevents.h"
 
 #include "platform/dialupppp.h"
@@ -517,4 +518,25 @@ TEST(TunnelRedialExample, OpenVpnEndsInALogOut)
     EXPECT_EQ(rig.host.logLines.count(QStringLiteral("서버에 연결 실패")), 2);
     // The refused runs were stopped, not left retrying.
     EXPECT_TRUE(waitUntil([&] { return rig.driver->processId() == 0; }, 3000));
+}
+
+TEST(TunnelDrivers, OneDriverPerTunnelType)
+{
+    TestHome home;
+    ScriptedPrompter prompter;
+    PppDialUp dialUp;
+    RecordingDownloader downloader;
+    TapAdapter tap(&downloader, QStringLiteral("web.test"));
+    const TunnelServices services {prompter, dialUp, tap, {}};
+    const struct
+    {
+        int setting;
+        int kind;
+        bool openVpn;
+    } cases[] = {{1, 1, false}, {2, 2, true}, {3, 3, false}, {0, 3, false}, {7, 3, false}};
+    for (const auto &c : cases) {
+        const auto driver = createTunnelDriver(c.setting, services);
+        EXPECT_EQ(driver->tunnelType(), c.kind) << c.setting;
+        EXPECT_EQ(dynamic_cast<OvpnClient *>(driver.get()) != nullptr, c.openVpn) << c.setting;
+    }
 }

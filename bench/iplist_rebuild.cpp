@@ -1,0 +1,190 @@
+// Decode + dispatch + IP list rebuild for the largest lists a frame can carry:
+// 1807 FixedIpInfo records and 7228 __DynamicIpList records, on a plain row
+// table and on the real list control (offscreen).
+#include "core/settings.h"
+#include "mainwindow/clistctrlrows.h"
+#include "mainwindow/iplistcontroller.h"
+#include "platform/clock.h"
+#include "platform/prompter.h"
+#include "platform/tcpreset.h"
+#include "session/sessioncodec.h"
+#include "session/sessiondispatcher.h"
+#include "widgets/clistctrlex.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+struct BenchHost : IpListHost
+{
+    SettingsFields &fields() override { return f; }
+    Settings *settings() override { return nullptr; }
+    QString userId() const override { return QStringLiteral("KVO@bench"); }
+    QString computerName() const override { return QStringLiteral("BENCH"); }
+    Prompter &prompter() override { return boxes; }
+    const Clock &clock() const override { return clockValue; }
+    void log(const QString &) override { }
+    void setStatusText(const QString &) override { }
+    void setAddressLabel(const QString &) override { }
+    void setExpiryText(const QString &) override { }
+    void enableIpControls(bool) override { }
+    void forcedSignOut(const QString &) override { }
+    void setControlShown(int, bool) override { }
+    void setControlEnabled(int, bool) override { }
+    void setAutoChangeBox(bool) override { }
+    void setIntervalControls(int, const QString &) override { }
+    QTimer *autoChangeTimer() override { return &timer; }
+
+    SettingsFields f;
+    ScriptedPrompter boxes;
+    FixedClock clockValue {QDateTime(QDate(2026, 3, 14), QTime(21, 30))};
+    QTimer timer;
+};
+
+struct CountingChannel : IpSessionChannel
+{
+    bool connected() const override { return true; }
+    void sendIpInfoRequest() override { }
+    void sendIpChangeRequest(const QString &) override { ++changes; }
+    void sendBadIpListRequest() override { }
+    void stopReplyWatchdog() override { }
+    void clearReconnectFlag() override { }
+    int changes = 0;
+};
+
+struct NoReset : TcpConnectionResetter
+{
+    void firstPass() override { }
+    void secondPass() override { }
+};
+
+QString address(int i)
+{
+    return QStringLiteral("10.%1.%2.%3").arg((i >> 16) & 255).arg((i >> 8) & 255).arg(i & 255);
+}
+
+QByteArray fixedFrame()
+{
+    QList<FixedIpInfo> recs;
+    for (int i = 0; i < 1807; ++i) {
+        FixedIpInfo r;
+        r.address = address(i + 1);
+        r.userNumber = i % 3 == 0 ? i : 0;
+        r.state = i % 5 == 0 ? 0 : 1;
+        r.days = i % 40;
+        r.pcName = i % 7 == 0 ? QStringLiteral("PC-%1").arg(i) : QString();
+        recs.append(r);
+    }
+    return encodeFrame(SM_IP_INFO, uint32_t(recs.size()), SessionEncode::fixedList(recs));
+}
+
+QByteArray dynamicFrame()
+{
+    QList<DynamicIpList> recs;
+    for (int i = 0; i < 7228; ++i) {
+        DynamicIpList r;
+        r.lead = QByteArray(64, char(i));
+        r.address = address(i + 1);
+        recs.append(r);
+    }
+    return encodeFrame(SM_IP_INFO, uint32_t(recs.size()), SessionEncode::dynamicList(recs));
+}
+
+template<class MakeRows>
+void runList(benchmark::State &state, int product, const QByteArray &bytes, MakeRows makeRows)
+{
+    QTemporaryDir dir;
+    BenchHost host;
+    host.f.productType = product;
+    auto rows = makeRows();
+    CountingChannel channel;
+    NoReset reset;
+    IpListController controller(host, *rows.second, channel, reset,
+                                dir.filePath(QStringLiteral("DynamicIPUse")),
+                                dir.filePath(QStringLiteral("CheckedIP")));
+    controller.setUpForProduct(product);
+    // Some history and checks, as a running client has them.
+    for (int i = 1; i < 200; i += 3) {
+        controller.model().recordUse(address(i), 1700000000 + quint64(i));
+        controller.model().addChecked(address(i + 1));
+    }
+    SessionDispatcher dispatcher;
+    controller.connectTo(dispatcher);
+    for (auto _ : state) {
+        qint64 length = 0;
+        if (scanFrame(bytes, &length) != FrameScan::Complete)
+            state.SkipWithError("frame not complete");
+        const SessionFrame frame = decodeFrame(bytes.left(length));
+        if (!frameRecordsFit(frame, product))
+            state.SkipWithError("records do not fit");
+        dispatcher.dispatch(frame, product);
+        benchmark::DoNotOptimize(controller.rowCount());
+    }
+    state.counters["rows"] = controller.rowCount();
+    state.counters["records_per_s"] = benchmark::Counter(
+        double(controller.rowCount()) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+auto memoryRows()
+{
+    auto r = std::make_shared<MemoryIpListRows>();
+    return std::make_pair(std::shared_ptr<QObject>(), std::shared_ptr<IpListRows>(r));
+}
+
+auto controlRows()
+{
+    auto list = std::make_shared<CListCtrlEx>();
+    auto rows = std::make_shared<CListCtrlRows>(*list);
+    // The rows adapter is kept alive with the list it renders into.
+    auto keep = std::shared_ptr<IpListRows>(rows, rows.get());
+    return std::make_pair(std::shared_ptr<QObject>(list), keep);
+}
+
+void BM_FixedList1807_Table(benchmark::State &state)
+{
+    static const QByteArray bytes = fixedFrame();
+    runList(state, 1, bytes, [] { return memoryRows(); });
+}
+
+void BM_DynamicList7228_Table(benchmark::State &state)
+{
+    static const QByteArray bytes = dynamicFrame();
+    runList(state, 2, bytes, [] { return memoryRows(); });
+}
+
+void BM_FixedList1807_ListControl(benchmark::State &state)
+{
+    static const QByteArray bytes = fixedFrame();
+    runList(state, 1, bytes, [] { return controlRows(); });
+}
+
+void BM_DynamicList7228_ListControl(benchmark::State &state)
+{
+    static const QByteArray bytes = dynamicFrame();
+    runList(state, 2, bytes, [] { return controlRows(); });
+}
+
+} // namespace
+
+BENCHMARK(BM_FixedList1807_Table)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DynamicList7228_Table)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FixedList1807_ListControl)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DynamicList7228_ListControl)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -15,9 +15,15 @@ public:
     virtual ~BrowserRegistry() = default;
     // The desktop entry of the default browser ("firefox.desktop"), or empty.
     virtual QString defaultBrowser() = 0;
-    // The command of that desktop entry's Exec line (program and fixed
-    // arguments, without field codes), or empty.
-    virtual QStringList command(const QString &desktopId) = 0;
+    // The program of that desktop entry's Exec line, or empty.
+    virtual QString program(const QString &desktopId) = 0;
+    // The program with the fixed arguments of the Exec line (a sandboxed
+    // browser's launcher needs them); by default the program alone.
+    virtual QStringList command(const QString &desktopId)
+    {
+        const QString p = program(desktopId);
+        return p.isEmpty() ? QStringList() : QStringList {p};
+    }
 };
 
 // `xdg-settings get default-web-browser` and the desktop entries of the XDG
@@ -26,6 +32,7 @@ class XdgBrowserRegistry : public BrowserRegistry
 {
 public:
     QString defaultBrowser() override;
+    QString program(const QString &desktopId) override { return command(desktopId).value(0); }
     QStringList command(const QString &desktopId) override;
 
     // An Exec line split as the desktop entry rules quote it, without the

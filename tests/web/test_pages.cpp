@@ -90,6 +90,7 @@ public:
     QString id;
     QStringList exec {QStringLiteral("/usr/bin/browser")};
     QString defaultBrowser() override { return id; }
+    QString program(const QString &) override { return exec.value(0); }
     QStringList command(const QString &) override { return exec; }
 };
 

@@ -2,6 +2,8 @@
 // request, the change results and the notices about single addresses.
 #include "iplistfixture.h"
 
+#include "session/sessiondispatcher.h"
+
 #include <gtest/gtest.h>
 
 using IpListFixture = IpListFixtureT<MemoryIpListRows>;
@@ -530,4 +532,43 @@ TEST(ExpiryDate, ShownInLocalTime)
     IpListFixture fx(2);
     fx.controller.onExpireDate(qint64(kst(2027, 1, 31, 23, 0, 0)));
     EXPECT_EQ(fx.host.expiry, QStringLiteral("만료일: 2027-01-31 23:00:00"));
+}
+
+TEST(DispatchedFrames, ShortListReadsZeroFilledRecordsAsUnavailable)
+{
+    IpListFixture fx(1);
+    SessionDispatcher dispatcher;
+    fx.controller.connectTo(dispatcher);
+    // The count announces three records, the payload carries one.
+    const QByteArray bytes =
+        encodeFrame(SM_IP_INFO, 3, SessionEncode::fixedList({fixedRecord("10.0.0.1", 1, 3, 9)}));
+    const SessionFrame frame = decodeFrame(bytes);
+    ASSERT_TRUE(frameRecordsFit(frame, 1));
+    dispatcher.dispatch(frame, 1);
+    ASSERT_EQ(fx.rows.rowCount(), 3);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(fx.rows.text(i, 0), QStringLiteral("0.0.0.0"));
+        EXPECT_EQ(fx.rows.text(i, 3), IpState::Unavailable);
+        EXPECT_EQ(fx.rows.background(i), IpRowColor::Unavailable);
+    }
+    EXPECT_EQ(fx.session.sent,
+              (QStringList {QStringLiteral("change 10.0.0.1"), QStringLiteral("badlist")}));
+}
+
+TEST(DispatchedFrames, TypesTheClientDoesNotUseChangeNothing)
+{
+    IpListFixture fx(1);
+    SessionDispatcher dispatcher;
+    fx.controller.connectTo(dispatcher);
+    fx.controller.onFixedList({fixedRecord("10.0.0.1", 1), fixedRecord("10.0.0.2", 1)});
+    fx.session.sent.clear();
+    fx.host.logLines.clear();
+    for (int type : {4, 5, 6, 24, 26, 27, 29, 30, 32}) {
+        dispatcher.dispatch(decodeFrame(encodeFrame(type, 1, QByteArray(8, '\x01'))), 1);
+    }
+    EXPECT_EQ(fx.rows.rowCount(), 2);
+    EXPECT_TRUE(fx.session.sent.isEmpty());
+    EXPECT_TRUE(fx.host.signOuts.isEmpty());
+    EXPECT_TRUE(fx.host.logLines.isEmpty());
+    EXPECT_TRUE(fx.host.boxes.boxes().isEmpty());
 }

@@ -104,7 +104,10 @@ void IpListController::loadDataFiles()
 
 void IpListController::setUpForProduct(int productType)
 {
-    if (!m_filesLoaded)
+    // The first set-up is the start-up one: the data files are read and,
+    // right after the list, the hot key is registered.
+    const bool startUp = !m_filesLoaded;
+    if (startUp)
         loadDataFiles();
     m_host.setStatusText(QString());
     m_model.setUpColumns(productType);
@@ -125,6 +128,8 @@ void IpListController::setUpForProduct(int productType)
          {IpControl::AutoChange, IpControl::AutoChangeMinutes, IpControl::AutoChangeSlider})
         m_host.setControlShown(id, true);
     initIntervalControls();
+    if (startUp)
+        applyHotKey();
 }
 
 void IpListController::initIntervalControls()

@@ -116,7 +116,8 @@ public:
     IpListModel &model() { return m_model; }
     const IpListModel &model() const { return m_model; }
 
-    // IpListOperations. The data files are loaded at the first set-up.
+    // IpListOperations. The first set-up (start-up) also loads the data
+    // files and registers the hot key (setHotKey before it).
     void setUpForProduct(int productType) override;
     int rowCount() const override { return m_model.rows().rowCount(); }
     void emptyList() override { m_model.emptyList(); }

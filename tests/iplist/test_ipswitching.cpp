@@ -376,3 +376,31 @@ TEST(AutoChange, SetUpChecksTheBoxWhenTheSettingIsOn)
     EXPECT_EQ(host.sliderMinutes, 5);
     EXPECT_EQ(host.intervalText, QStringLiteral("5분"));
 }
+
+TEST(HotKey, StartUpSetUpRegistersItOnce)
+{
+    TestHome home;
+    IpHostState host(home.file(QStringLiteral("KVOClientSetup.ini")));
+    host.f.useHotKey = 1;
+    host.f.hotKey = 'P';
+    MemoryIpListRows rows;
+    SentRequests session;
+    ResetPasses resets;
+    ManualGlobalHotKey key;
+    key.setTaken('P');
+    IpListController c(host, rows, session, resets, home.file(QStringLiteral("DynamicIPUse")),
+                       home.file(QStringLiteral("CheckedIP")));
+    c.setHotKey(&key);
+    c.setUpForProduct(1);
+    EXPECT_EQ(host.boxes.texts(), QStringList {QStringLiteral("핫키 등록 실패!")});
+    // Set-ups of later sign-ins leave the hot key alone.
+    c.setUpForProduct(2);
+    EXPECT_EQ(host.boxes.boxes().size(), 1);
+
+    key.setTaken(0);
+    IpListController d(host, rows, session, resets, home.file(QStringLiteral("DynamicIPUse")),
+                       home.file(QStringLiteral("CheckedIP")));
+    d.setHotKey(&key);
+    d.setUpForProduct(1);
+    EXPECT_EQ(key.registeredKey(), int('P'));
+}

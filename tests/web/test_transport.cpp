@@ -177,6 +177,33 @@ TEST_F(ServiceFormTest, AWebHostThatIsNoHostNameShowsTheConnectBox)
         << prompter.boxes()[0].text.toStdString();
 }
 
+TEST_F(ServiceFormTest, GoesThroughTheProxyOfTheEnvironment)
+{
+    // The simulator's plain side stands in for the proxy: the tunnel request
+    // reaches it, and its refusal is a send failure.
+    SimWeb proxy(webSection({}));
+    ASSERT_TRUE(proxy.started()) << proxy.error().toStdString();
+    EnvVar httpsProxy("https_proxy",
+                      QStringLiteral("http://127.0.0.2:%1").arg(proxy.httpPort()).toLatin1());
+    EnvVar noProxyList("no_proxy", QByteArray());
+    EnvVar noProxyList2("NO_PROXY", QByteArray());
+    DeploymentConfig config = DeploymentConfig::defaults();
+    config.webHost = QStringLiteral("127.0.0.66:9");
+
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(
+        PostServiceForm(kContents, QStringLiteral("content=current_version"), config, prompter),
+        QString());
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(proxy.requests().size(), 1);
+    EXPECT_EQ(proxy.requests()[0].value(QStringLiteral("method")).toString(),
+              QStringLiteral("CONNECT"));
+    EXPECT_EQ(proxy.requests()[0].value(QStringLiteral("path")).toString(),
+              QStringLiteral("127.0.0.66:9"));
+    ASSERT_EQ(prompter.boxes().size(), 1);
+    EXPECT_TRUE(prompter.boxes()[0].text.startsWith(QStringLiteral("HttpSendRequest [")));
+}
+
 TEST_F(ServiceFormTest, ALongReplyWithAKoreanCharacterAcrossTheReadBoundaryComesBackWhole)
 {
     // The syllable's three bytes sit at 1023..1025, across the first 1024.

@@ -1,5 +1,7 @@
 #include "ctarvoclientapp.h"
 
+#include "clientwiring.h"
+
 #include "mainwindow/ctarvoclientdlg.h"
 #include "mainwindow/maincontroller.h"
 #include "platform/clock.h"
@@ -11,6 +13,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+
+#include <curl/curl.h>
 
 #include <memory>
 
@@ -37,6 +41,7 @@ std::unique_ptr<Prompter> makePrompter()
 int CTarvoClientApp::InitInstance(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     QApplication::setQuitOnLastWindowClosed(false);
     const std::unique_ptr<Prompter> prompter = makePrompter();
 
@@ -61,18 +66,13 @@ int CTarvoClientApp::InitInstance(int argc, char **argv)
     QObject::connect(&termination, &TerminationWatcher::terminationRequested, &controller,
                      &MainController::shutDownNow);
 
-    // Until the sign-in dialog takes this role, the main window is the way in.
-    QObject::connect(&controller, &MainController::signInDialogRequested, &dialog, [&dialog] {
-        dialog.show();
-        dialog.raise();
-    });
+    ClientWiring wiring(controller, dialog, *prompter, launcher);
 
     QStringList arguments = QApplication::arguments();
     if (!arguments.isEmpty())
         arguments.removeFirst();
     QMetaObject::invokeMethod(
-        &controller, [&controller, arguments] { controller.initialise(arguments); },
-        Qt::QueuedConnection);
+        &wiring, [&wiring, arguments] { wiring.start(arguments); }, Qt::QueuedConnection);
     if (!controller.exited())
         run.exec();
     return 0;

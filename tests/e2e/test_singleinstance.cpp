@@ -81,6 +81,10 @@ void writeSettings(const QString &home)
     QFile f(home + QStringLiteral("/KVOClientSetup.ini"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("[Entry]\r\nIsPPTP=0\r\n");
+    // A web host nobody answers for: the sign-in dialog opens at once.
+    QFile d(home + QStringLiteral("/KVOService.ini"));
+    ASSERT_TRUE(d.open(QIODevice::WriteOnly));
+    d.write("[Service]\r\nWebHost=127.0.0.250\r\nReportHost=127.0.0.250\r\n");
 }
 
 } // namespace
@@ -98,8 +102,10 @@ TEST(SingleInstance, SecondCopyInTheSameSessionSaysSoAndLeavesTheFirstRunning)
     Client second(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
     ASSERT_TRUE(second.process().waitForFinished(15000));
     EXPECT_EQ(second.process().exitStatus(), QProcess::NormalExit);
-    const QString boxes = readAll(transcript);
-    EXPECT_EQ(boxes, QStringLiteral("0x1040\tKVOClient\t") + kAlready + QStringLiteral("\t1\n"));
+    const QStringList boxes = readAll(transcript).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(
+        boxes.filter(kAlready),
+        QStringList {QStringLiteral("0x1040\tKVOClient\t") + kAlready + QStringLiteral("\t1")});
     EXPECT_EQ(first.process().state(), QProcess::Running);
     // The first copy wrote one start line; the second none.
     EXPECT_EQ(readAll(todaysLog(home.path(), QStringLiteral("KVOClient")))
@@ -133,7 +139,7 @@ TEST(SingleInstance, AnotherSessionOrAnotherExecutableNameMayRun)
     QThread::msleep(500);
     EXPECT_EQ(inOtherSession.process().state(), QProcess::Running);
     EXPECT_EQ(otherName.process().state(), QProcess::Running);
-    EXPECT_EQ(readAll(transcript), QString());
+    EXPECT_FALSE(readAll(transcript).contains(kAlready));
 }
 
 TEST(SingleInstance, LockOfACrashedCopyIsTakenOver)
@@ -152,5 +158,5 @@ TEST(SingleInstance, LockOfACrashedCopyIsTakenOver)
     Client next(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
     QThread::msleep(1500);
     EXPECT_EQ(next.process().state(), QProcess::Running);
-    EXPECT_EQ(readAll(transcript), QString());
+    EXPECT_FALSE(readAll(transcript).contains(kAlready));
 }

@@ -1,0 +1,414 @@
+#include "clientwiring.h"
+
+#include "core/settings.h"
+#include "mainwindow/ctarvoclientdlg.h"
+#include "mainwindow/maincontroller.h"
+#include "platform/dialupppp.h"
+#include "platform/eventwait.h"
+#include "platform/filedownload.h"
+#include "platform/launcher.h"
+#include "platform/prompter.h"
+#include "signin/failurereport.h"
+#include "signin/servicefailurehelp.h"
+#include "system/linecheck.h"
+#include "tunnel/ovpnclient.h"
+#include "tunnel/pptpclient.h"
+#include "update/httpdownloaddlg.h"
+#include "update/versioncheck.h"
+#include "web/servicepages.h"
+#include "web/servicerequests.h"
+#include "web/webtransport.h"
+
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QScreen>
+
+// The tunnel driver as the main window sees it.
+class ClientWiring::DriverHandle : public TunnelDriverHandle
+{
+public:
+    explicit DriverHandle(ClientWiring &w) : m_w(w) { }
+    void createForTunnelType(int tunnelType) override
+    {
+        m_w.createDriver(tunnelType);
+        if (m_w.m_driver)
+            m_w.m_driver->CloseExisting();
+    }
+    bool exists() const override { return m_w.m_driver != nullptr; }
+    void Disconnect() override
+    {
+        // Log-out, forced sign-out and exit: the tunnel's end must not redial.
+        m_w.m_events->setLoggingOut(true);
+        if (m_w.m_driver)
+            m_w.m_driver->Disconnect();
+    }
+    QString GetStatistics() override
+    {
+        return m_w.m_driver ? m_w.m_driver->GetStatistics() : QString();
+    }
+    void deleteDriver() override { m_w.m_driver.reset(); }
+
+private:
+    ClientWiring &m_w;
+};
+
+// The session connection as the main window sees it, and what the
+// connection reads of the main window.
+class ClientWiring::SessionBridge : public SessionHost, public SessionLink
+{
+public:
+    explicit SessionBridge(ClientWiring &w) : m_w(w) { }
+    bool tunnelUp() const override { return m_w.m_events->tunnelUp(); }
+    LoginInfo loginInfo() const override { return m_w.loginInfo(); }
+    int productType() const override { return m_w.m_controller.fields().productType; }
+
+    bool exists() const override { return m_w.m_session != nullptr; }
+    bool connected() const override { return m_w.m_session && m_w.m_session->connected(); }
+    void shutDownAndClose() override
+    {
+        if (m_w.m_session)
+            m_w.m_session->close();
+    }
+    void deleteSocket() override
+    {
+        if (m_w.m_session)
+            m_w.m_session->close();
+    }
+
+private:
+    ClientWiring &m_w;
+};
+
+ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, Prompter &prompter,
+                           Launcher &launcher, QObject *parent)
+    : QObject(parent), m_controller(controller), m_window(window), m_prompter(prompter),
+      m_launcher(launcher), m_config(DeploymentConfig::fromProgramFolder()),
+      m_host(WebHost::fromConfig(m_config))
+{
+    m_transport = std::make_unique<CurlWebTransport>(m_config, m_prompter);
+    m_requests = std::make_unique<ServiceRequests>(*m_transport, m_host);
+    m_browsers = std::make_unique<XdgBrowserRegistry>();
+    m_pages = std::make_unique<ServicePages>(m_launcher, *m_browsers, m_host);
+    m_lineCheck = std::make_unique<LineCheck>();
+    m_help = std::make_unique<ServiceFailureHelp>(
+        *m_pages, *m_requests, *m_lineCheck, m_prompter,
+        ServiceFailureHelp::Sources {[this] { return m_controller.fields().tunnelType; },
+                                     [this] { return m_account.userId; }, m_config.reportHost});
+    m_versionCheck = std::make_unique<VersionCheck>(
+        VersionCheck::Hooks {[this] { return m_requests->currentVersion(); },
+                             [this](const QString &line) { m_controller.log(line); },
+                             [] { return anyProcessNamed(QStringLiteral("KVOUpdate")); },
+                             [this] {
+                                 m_controller.shutDownNow();
+                             }},
+        m_launcher);
+    m_sequence = std::make_unique<SignInSequence>(*this, *m_requests, m_prompter, resolveFirstIpv4);
+    m_tap = std::make_unique<TapAdapter>(this, m_host.httpAuthority());
+    m_dialUp = std::make_unique<PppDialUp>();
+    m_events = std::make_unique<TunnelEvents>(*this);
+    m_sessionBridge = std::make_unique<SessionBridge>(*this);
+    m_session = std::make_unique<ClientSock>(*m_sessionBridge);
+    m_session->setReplyWatchdogTimer(m_controller.timer(MainTimer::ReplyWatchdog));
+    m_driverHandle = std::make_unique<DriverHandle>(*this);
+
+    connect(m_session.get(), &ClientSock::statusTextRequested, &m_controller,
+            &MainController::setStatusText);
+    connect(m_session.get(), &ClientSock::sessionConnected, this, [this] {
+        m_controller.enableIpControls(false);
+        clearIpList();
+        m_events->resetRedialAttempts();
+        const SettingsFields &f = m_controller.fields();
+        if (f.autoChange)
+            m_controller.timer(MainTimer::AutoChange)->start(f.autoChangeSeconds * 1000);
+    });
+    connect(m_session.get(), &ClientSock::sessionClosed, this, [this] {
+        const SettingsFields &f = m_controller.fields();
+        if (f.autoChange && f.productType == DynamicIp)
+            m_controller.timer(MainTimer::AutoChange)->stop();
+    });
+    connect(m_session.get(), &ClientSock::sessionNotify, this, [this](int wParam, int) {
+        if (wParam == SessionNotify::ReadError)
+            m_controller.forcedSignOut(QStringLiteral("통신에 문제가 발생하여 연결을 종료합니다."));
+    });
+
+    connect(&m_controller, &MainController::signInDialogRequested, this,
+            &ClientWiring::showSignInDialog, Qt::QueuedConnection);
+    connect(&m_controller, &MainController::closeSignInDialogRequested, this, [this] {
+        if (m_login)
+            m_login->done(QDialog::Rejected);
+    });
+    connect(&m_controller, &MainController::restoreSignInDialogRequested, this, [this] {
+        if (m_login) {
+            m_login->showNormal();
+            m_login->raise();
+            m_login->activateWindow();
+        }
+    });
+}
+
+ClientWiring::~ClientWiring()
+{
+    m_controller.setTunnelDriver(nullptr);
+    m_controller.setSessionLink(nullptr);
+}
+
+void ClientWiring::start(const QStringList &arguments)
+{
+    m_controller.setTunnelDriver(m_driverHandle.get());
+    m_controller.setSessionLink(m_sessionBridge.get());
+    m_controller.initialise(arguments);
+}
+
+// --- sign-in ---------------------------------------------------------------
+
+SettingsFields &ClientWiring::fields()
+{
+    return m_controller.fields();
+}
+
+Settings &ClientWiring::settings()
+{
+    return *m_controller.settings();
+}
+
+bool ClientWiring::checkForUpdate()
+{
+    return m_versionCheck->CheckForUpdate(m_controller.commandLine().join(QLatin1Char(' ')));
+}
+
+int ClientWiring::reportFailure(int code, const QString &reply)
+{
+    const SettingsFields &f = m_controller.fields();
+    FailureContext ctx;
+    ctx.tunnelType = f.tunnelType;
+    ctx.productType = f.productType;
+    ctx.userId = m_account.userId;
+    ctx.password = m_account.password;
+    ctx.server = f.server;
+    return ReportFailure(code, reply, ctx, m_prompter, *m_help);
+}
+
+void ClientWiring::saveCredentials(const QString &id, const QString &password, int saveFlag)
+{
+    m_controller.saveCredentials(id, password, saveFlag);
+}
+
+void ClientWiring::setProductLabel(const QString &name)
+{
+    m_productLabel = QStringLiteral("유동IP : %1").arg(name);
+}
+
+void ClientWiring::prepareForTunnel(const QString &typedId)
+{
+    m_controller.setWindowCaption(QStringLiteral("모라솔 - %1").arg(typedId));
+    if (typedId.contains(QLatin1Char('@')))
+        m_controller.fields().autoChange = 0;
+}
+
+void ClientWiring::createDriver(int tunnelType)
+{
+    switch (tunnelType) {
+    case TunnelKind::Pptp:
+    case TunnelKind::L2tp:
+        m_driver = std::make_unique<PptpClient>(unsigned(tunnelType), *m_dialUp, m_prompter);
+        break;
+    case TunnelKind::OpenVpn:
+        m_driver = std::make_unique<OvpnClient>(m_prompter, *m_tap, [this](const QString &userId) {
+            return m_requests->qosReply(userId);
+        });
+        break;
+    default:
+        break; // any other type keeps the present driver
+    }
+}
+
+int ClientWiring::startTunnel()
+{
+    m_controller.userId = m_account.userId;
+    m_controller.password = m_account.password;
+    createDriver(m_controller.fields().tunnelType);
+    rebuildListColumns();
+    m_events->prepareSignIn(m_account.userId, m_account.password, m_controller.fields().server);
+    return m_events->connectTunnel();
+}
+
+void ClientWiring::showMainWindowCentred()
+{
+    m_window.show();
+    if (QScreen *screen =
+            m_window.screen() ? m_window.screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        m_window.move(area.center() - m_window.rect().center());
+    }
+    m_window.raise();
+}
+
+void ClientWiring::stopSignInTimers()
+{
+    for (int id : {MainTimer::ElapsedTime, MainTimer::RedialCountdown, MainTimer::ReplyWatchdog})
+        m_controller.timer(id)->stop();
+}
+
+void ClientWiring::loadSavedCredentials(QString &id, QString &password)
+{
+    m_controller.loadCredentials();
+    id = m_controller.userId;
+    password = m_controller.password;
+}
+
+void ClientWiring::requestExit()
+{
+    m_controller.postSessionNotify(SessionNotice::ExitRequested, 0);
+}
+
+void ClientWiring::rebuildListColumns()
+{
+    if (IpListOperations *list = m_controller.ipList())
+        list->setUpForProduct(m_controller.fields().productType);
+}
+
+void ClientWiring::openOptions()
+{
+    // The options dialog is not part of this build; the button stays inert.
+}
+
+void ClientWiring::showSignInDialog()
+{
+    if (m_login || m_controller.exited())
+        return;
+    Login *login = new Login(*this, *m_sequence,
+                             LoginServices {*m_requests, *m_pages, *m_lineCheck, m_prompter,
+                                            m_launcher, QUrl(ServiceUrls::noticesBoard(m_host)),
+                                            QUrl(ServiceUrls::faqBoard(m_host)), m_config.caFile});
+    m_login = login;
+    m_controller.setSignInDialogOpen(true);
+    login->exec();
+    m_controller.setSignInDialogOpen(false);
+    delete login;
+}
+
+void ClientWiring::automaticSignIn()
+{
+    m_account.userId = m_controller.userId;
+    m_account.password = m_controller.password;
+    if (m_sequence->runAutomatic() == SignInSequence::Outcome::OpenDialog)
+        m_controller.showSignInDialog();
+}
+
+// --- tunnel ----------------------------------------------------------------
+
+RedialSettings ClientWiring::redialSettings() const
+{
+    const SettingsFields &f = m_controller.fields();
+    return RedialSettings {f.redialOnLinkFailure, f.redialCount, f.redialSeconds};
+}
+
+void ClientWiring::setStatusText(const QString &text)
+{
+    m_controller.setStatusText(text);
+}
+
+void ClientWiring::setCurrentAddress(const QString &text)
+{
+    m_controller.setCurrentAddress(text);
+}
+
+void ClientWiring::log(const QString &text)
+{
+    m_controller.log(text);
+}
+
+void ClientWiring::enableIpControls(bool enable)
+{
+    m_controller.enableIpControls(enable);
+}
+
+void ClientWiring::clearIpList()
+{
+    if (IpListOperations *list = m_controller.ipList())
+        list->emptyList();
+}
+
+void ClientWiring::updateTray()
+{
+    m_controller.setConnectTime(QDateTime::fromSecsSinceEpoch(m_events->connectTime()));
+    m_controller.setTunnelUp(m_events->tunnelUp());
+    m_controller.updateTrayIconAndTip();
+}
+
+void ClientWiring::openSession()
+{
+    m_session->open(m_controller.fields().server);
+}
+
+void ClientWiring::closeSessionSocket()
+{
+    m_session->close();
+}
+
+void ClientWiring::logOut()
+{
+    m_controller.logOut();
+}
+
+void ClientWiring::returnToSignIn()
+{
+    m_window.hide();
+    m_controller.showSignInDialog();
+}
+
+void ClientWiring::checkVersion(const QString &updaterArgument)
+{
+    m_versionCheck->CheckForUpdate(updaterArgument);
+}
+
+QTimer *ClientWiring::timer(int id)
+{
+    return m_controller.timer(id);
+}
+
+void ClientWiring::waitWhileDispatching(int milliseconds)
+{
+    ::waitWhileDispatching(milliseconds);
+}
+
+qint64 ClientWiring::currentTime()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+int ClientWiring::download(const QString &address, const QString &body, bool freshDialog)
+{
+    const DeploymentConfig config = m_config;
+    if (freshDialog || !m_downloadDialog) {
+        m_downloadDialog = std::make_unique<HttpDownloadDlg>(
+            m_prompter,
+            [config](const QString &url, const QString &b) {
+                return PostFormToUrl(url, b, config);
+            },
+            [](const QString &url, const QString &path,
+               const std::function<bool(qint64, qint64)> &progress) {
+                return downloadToFile(url, path, progress);
+            });
+    }
+    m_downloadDialog->listUrl = address;
+    m_downloadDialog->listBody = body;
+    m_downloadDialog->exec();
+    return m_downloadDialog->result();
+}
+
+// --- session ---------------------------------------------------------------
+
+LoginInfo ClientWiring::loginInfo() const
+{
+    const SettingsFields &f = m_controller.fields();
+    LoginInfo info;
+    info.parentId = m_account.parentId;
+    info.userId = m_account.userId;
+    info.tunnelAddress = m_driver ? m_driver->GetAssignedIp() : QString();
+    info.pcName = m_controller.computerName();
+    info.tunnelType = f.tunnelType;
+    info.productType = f.productType;
+    info.productCode = m_account.productCode;
+    return info;
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "mainwindow/mainlinks.h"
+#include "platform/deploymentconfig.h"
+#include "session/clientsock.h"
+#include "signin/login.h"
+#include "signin/signinsequence.h"
+#include "tunnel/tapadapter.h"
+#include "tunnel/tunnelevents.h"
+#include "web/webhost.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class CTarvoClientDlg;
+class CurlWebTransport;
+class DialUp;
+class HttpDownloadDlg;
+class Launcher;
+class LineCheck;
+class MainController;
+class Prompter;
+class ServiceFailureHelp;
+class ServicePages;
+class ServiceRequests;
+class VersionCheck;
+class XdgBrowserRegistry;
+
+// Puts the program together: the web client, the sign-in, the tunnel driver
+// and its events, the session connection, and the main window that owns the
+// state. Each bridge below lets one part reach the main window through the
+// interface that part defines.
+class ClientWiring : public QObject,
+                     public LoginHost,
+                     public TunnelHost,
+                     public DriverFileDownloader
+{
+    Q_OBJECT
+public:
+    ClientWiring(MainController &controller, CTarvoClientDlg &window, Prompter &prompter,
+                 Launcher &launcher, QObject *parent = nullptr);
+    ~ClientWiring() override;
+
+    // Runs the main window's initialisation with the command line.
+    void start(const QStringList &arguments);
+
+    // SignInHost / LoginHost
+    SettingsFields &fields() override;
+    Settings &settings() override;
+    AccountState &account() override { return m_account; }
+    bool checkForUpdate() override;
+    int reportFailure(int code, const QString &reply) override;
+    void saveCredentials(const QString &id, const QString &password, int saveFlag) override;
+    void setProductLabel(const QString &name) override;
+    void prepareForTunnel(const QString &typedId) override;
+    int startTunnel() override;
+    void showMainWindowCentred() override;
+    void stopSignInTimers() override;
+    void loadSavedCredentials(QString &id, QString &password) override;
+    void requestExit() override;
+    void rebuildListColumns() override;
+    void openOptions() override;
+
+    // TunnelHost
+    VPN *tunnelDriver() override { return m_driver.get(); }
+    RedialSettings redialSettings() const override;
+    void setStatusText(const QString &text) override;
+    void setCurrentAddress(const QString &text) override;
+    void log(const QString &text) override;
+    void enableIpControls(bool enable) override;
+    void clearIpList() override;
+    void updateTray() override;
+    void openSession() override;
+    void closeSessionSocket() override;
+    void logOut() override;
+    void returnToSignIn() override;
+    void checkVersion(const QString &updaterArgument) override;
+    QTimer *timer(int id) override;
+    void waitWhileDispatching(int milliseconds) override;
+    Prompter &prompter() override { return m_prompter; }
+    TapAdapter *tapAdapter() override { return m_tap.get(); }
+    qint64 currentTime() override;
+
+    // The driver for a tunnel type (1 and 3 dial-up, 2 OpenVPN, else none).
+    void createDriver(int tunnelType);
+
+    // DriverFileDownloader
+    int download(const QString &address, const QString &body, bool freshDialog) override;
+
+    // The automatic sign-in of a start at logon.
+    void automaticSignIn();
+
+    LoginInfo loginInfo() const;
+
+private:
+    class DriverHandle;
+    class SessionBridge;
+    void showSignInDialog();
+
+    MainController &m_controller;
+    CTarvoClientDlg &m_window;
+    Prompter &m_prompter;
+    Launcher &m_launcher;
+    DeploymentConfig m_config;
+    WebHost m_host;
+    std::unique_ptr<CurlWebTransport> m_transport;
+    std::unique_ptr<ServiceRequests> m_requests;
+    std::unique_ptr<XdgBrowserRegistry> m_browsers;
+    std::unique_ptr<ServicePages> m_pages;
+    std::unique_ptr<LineCheck> m_lineCheck;
+    std::unique_ptr<ServiceFailureHelp> m_help;
+    std::unique_ptr<VersionCheck> m_versionCheck;
+    std::unique_ptr<SignInSequence> m_sequence;
+    std::unique_ptr<TapAdapter> m_tap;
+    std::unique_ptr<HttpDownloadDlg> m_downloadDialog;
+    std::unique_ptr<DialUp> m_dialUp;
+    std::unique_ptr<VPN> m_driver;
+    std::unique_ptr<TunnelEvents> m_events;
+    std::unique_ptr<SessionBridge> m_sessionBridge;
+    std::unique_ptr<ClientSock> m_session;
+    std::unique_ptr<DriverHandle> m_driverHandle;
+    QPointer<Login> m_login;
+    AccountState m_account;
+    QString m_productLabel;
+};

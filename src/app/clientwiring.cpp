@@ -1,13 +1,18 @@
 #include "clientwiring.h"
 
 #include "core/settings.h"
+#include "mainwindow/clistctrlrows.h"
 #include "mainwindow/ctarvoclientdlg.h"
+#include "mainwindow/iplistcontroller.h"
 #include "mainwindow/maincontroller.h"
 #include "platform/dialupppp.h"
 #include "platform/eventwait.h"
 #include "platform/filedownload.h"
+#include "platform/hotkey.h"
 #include "platform/launcher.h"
+#include "platform/programfolder.h"
 #include "platform/prompter.h"
+#include "platform/tcpreset.h"
 #include "signin/failurereport.h"
 #include "signin/servicefailurehelp.h"
 #include "system/linecheck.h"
@@ -19,9 +24,15 @@
 #include "web/servicerequests.h"
 #include "web/webtransport.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QSlider>
 
 // The tunnel driver as the main window sees it.
 class ClientWiring::DriverHandle : public TunnelDriverHandle
@@ -79,6 +90,62 @@ private:
     ClientWiring &m_w;
 };
 
+// What the IP list and the switching commands reach of the main window.
+class ClientWiring::IpListBridge : public IpListHost
+{
+public:
+    explicit IpListBridge(ClientWiring &w) : m_w(w) { }
+    SettingsFields &fields() override { return m_w.m_controller.fields(); }
+    Settings *settings() override { return m_w.m_controller.settings(); }
+    QString userId() const override { return m_w.m_controller.userId; }
+    QString computerName() const override { return m_w.m_controller.computerName(); }
+    Prompter &prompter() override { return m_w.m_prompter; }
+    const Clock &clock() const override { return m_w.m_controller.clock(); }
+    void log(const QString &text) override { m_w.m_controller.log(text); }
+    void setStatusText(const QString &text) override { m_w.m_controller.setStatusText(text); }
+    void setAddressLabel(const QString &text) override { m_w.m_controller.setCurrentAddress(text); }
+    void setExpiryText(const QString &text) override
+    {
+        if (auto *label = qobject_cast<QLabel *>(m_w.m_window.control(IpControl::ExpiryLabel)))
+            label->setText(text);
+    }
+    void enableIpControls(bool enable) override { m_w.m_controller.enableIpControls(enable); }
+    void forcedSignOut(const QString &message) override { m_w.m_controller.forcedSignOut(message); }
+    void setControlShown(int id, bool shown) override
+    {
+        if (QWidget *c = m_w.m_window.control(id))
+            c->setVisible(shown);
+    }
+    void setControlEnabled(int id, bool enabled) override
+    {
+        m_w.m_controller.setControlEnabled(id, enabled);
+    }
+    void setAutoChangeBox(bool checked) override
+    {
+        if (auto *box = qobject_cast<QCheckBox *>(m_w.m_window.control(IpControl::AutoChange))) {
+            const QSignalBlocker block(box);
+            box->setChecked(checked);
+        }
+        m_w.m_controller.setAutoChangeChecked(checked);
+    }
+    void setIntervalControls(int minutes, const QString &text) override
+    {
+        if (auto *slider =
+                qobject_cast<QSlider *>(m_w.m_window.control(IpControl::AutoChangeSlider))) {
+            const QSignalBlocker block(slider);
+            slider->setRange(1, 30);
+            slider->setValue(minutes);
+        }
+        if (auto *edit =
+                qobject_cast<QLineEdit *>(m_w.m_window.control(IpControl::AutoChangeMinutes)))
+            edit->setText(text);
+    }
+    QTimer *autoChangeTimer() override { return m_w.m_controller.timer(MainTimer::AutoChange); }
+
+private:
+    ClientWiring &m_w;
+};
+
 ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, Prompter &prompter,
                            Launcher &launcher, QObject *parent)
     : QObject(parent), m_controller(controller), m_window(window), m_prompter(prompter),
@@ -110,6 +177,21 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
     m_session = std::make_unique<ClientSock>(*m_sessionBridge);
     m_session->setReplyWatchdogTimer(m_controller.timer(MainTimer::ReplyWatchdog));
     m_driverHandle = std::make_unique<DriverHandle>(*this);
+
+    // The IP list on the window's list control, fed by the session's messages.
+    m_resetter = std::make_unique<NetlinkTcpResetter>(NetlinkTcpResetter::fromConfig(m_config));
+    m_ipHost = std::make_unique<IpListBridge>(*this);
+    m_rows = std::make_unique<CListCtrlRows>(*m_window.ipList());
+    m_channel = std::make_unique<ClientSockChannel>(*m_session);
+    m_ipList =
+        std::make_unique<IpListController>(*m_ipHost, *m_rows, *m_channel, *m_resetter,
+                                           ProgramFolder::filePath(QStringLiteral("DynamicIPUse")),
+                                           ProgramFolder::filePath(QStringLiteral("CheckedIP")));
+    m_rows->attach(*m_ipList);
+    m_ipList->connectTo(m_session->dispatcher());
+    m_hotKey = std::make_unique<XcbGlobalHotKey>();
+    m_ipList->setHotKey(m_hotKey.get());
+    wireWindowButtons();
 
     connect(m_session.get(), &ClientSock::statusTextRequested, &m_controller,
             &MainController::setStatusText);
@@ -148,14 +230,54 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
 
 ClientWiring::~ClientWiring()
 {
+    if (m_hotKey)
+        m_hotKey->unregisterKey();
     m_controller.setTunnelDriver(nullptr);
     m_controller.setSessionLink(nullptr);
+    m_controller.setIpList(nullptr);
+}
+
+void ClientWiring::wireWindowButtons()
+{
+    auto clicked = [this](int id, auto &&slot) {
+        if (auto *b = qobject_cast<QAbstractButton *>(m_window.control(id)))
+            connect(b, &QAbstractButton::clicked, this, slot);
+    };
+    IpListController *list = m_ipList.get();
+    clicked(IpControl::RandomButton, [list] { list->randomOrder(); });
+    clicked(IpControl::ResetButton, [list] { list->resetUsageHistory(); });
+    clicked(ControlId::CheckAll, [this, list] {
+        if (auto *box = qobject_cast<QCheckBox *>(m_window.control(ControlId::CheckAll)))
+            list->checkAll(box->isChecked());
+    });
+    clicked(IpControl::AutoChange, [this, list] {
+        if (auto *box = qobject_cast<QCheckBox *>(m_window.control(IpControl::AutoChange)))
+            list->autoChangeBoxClicked(box->isChecked());
+    });
+    if (auto *slider = qobject_cast<QSlider *>(m_window.control(IpControl::AutoChangeSlider)))
+        connect(slider, &QSlider::valueChanged, list, &IpListController::intervalSliderDrawn);
+    // The service pages of the main window, signed in with the parent ID.
+    clicked(ControlId::PurchaseButton, [this] {
+        m_pages->OpenSignedInPage(
+            ServiceUrls::purchasePage(m_host, m_controller.fields().productType),
+            m_account.parentId, m_account.password);
+    });
+    clicked(ControlId::InquiryButton, [this] {
+        m_pages->OpenSignedInPage(ServiceUrls::inquiry(m_host), m_account.parentId,
+                                  m_account.password);
+    });
+    clicked(ControlId::InPrivateButton, [this] { m_pages->OpenPrivateBrowser(); });
 }
 
 void ClientWiring::start(const QStringList &arguments)
 {
     m_controller.setTunnelDriver(m_driverHandle.get());
     m_controller.setSessionLink(m_sessionBridge.get());
+    m_controller.setIpList(m_ipList.get());
+    m_controller.setVersionCheck(
+        [this](const QString &commandLine) { return m_versionCheck->CheckForUpdate(commandLine); });
+    connect(&m_controller, &MainController::automaticSignInRequested, this,
+            &ClientWiring::automaticSignIn, Qt::QueuedConnection);
     m_controller.initialise(arguments);
 }
 
@@ -195,7 +317,8 @@ void ClientWiring::saveCredentials(const QString &id, const QString &password, i
 
 void ClientWiring::setProductLabel(const QString &name)
 {
-    m_productLabel = QStringLiteral("유동IP : %1").arg(name);
+    if (auto *label = qobject_cast<QLabel *>(m_window.control(IpControl::ProductLabel)))
+        label->setText(QStringLiteral("유동IP : %1").arg(name));
 }
 
 void ClientWiring::prepareForTunnel(const QString &typedId)

@@ -14,7 +14,12 @@
 
 #include <memory>
 
+class CListCtrlRows;
+class ClientSockChannel;
 class CTarvoClientDlg;
+class GlobalHotKey;
+class IpListController;
+class TcpConnectionResetter;
 class CurlWebTransport;
 class DialUp;
 class HttpDownloadDlg;
@@ -97,6 +102,8 @@ public:
 private:
     class DriverHandle;
     class SessionBridge;
+    class IpListBridge;
+    void wireWindowButtons();
     void showSignInDialog();
 
     MainController &m_controller;
@@ -121,7 +128,12 @@ private:
     std::unique_ptr<SessionBridge> m_sessionBridge;
     std::unique_ptr<ClientSock> m_session;
     std::unique_ptr<DriverHandle> m_driverHandle;
+    std::unique_ptr<TcpConnectionResetter> m_resetter;
+    std::unique_ptr<IpListBridge> m_ipHost;
+    std::unique_ptr<CListCtrlRows> m_rows;
+    std::unique_ptr<ClientSockChannel> m_channel;
+    std::unique_ptr<GlobalHotKey> m_hotKey;
+    std::unique_ptr<IpListController> m_ipList;
     QPointer<Login> m_login;
     AccountState m_account;
-    QString m_productLabel;
 };

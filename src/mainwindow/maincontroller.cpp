@@ -232,6 +232,10 @@ void MainController::initialise(const QStringList &arguments)
 
     m_commandLine = arguments;
 
+    // The version check may end the program in favour of the updater.
+    if (m_versionCheck && m_versionCheck(m_commandLine.join(QLatin1Char(' '))))
+        return;
+
     CheckedIpFile::load(checkedIpPath(), m_checkedList);
     if (m_ipList)
         m_ipList->setUpForProduct(m_fields.productType);
@@ -244,9 +248,7 @@ void MainController::initialise(const QStringList &arguments)
     }
     if (m_commandLine.join(QLatin1Char(' ')).contains(QLatin1String("boot"))) {
         loadCredentials();
-        // The automatic sign-in takes over from here; until it exists on this
-        // build the sign-in dialog is the way in.
-        showSignInDialog();
+        Q_EMIT automaticSignInRequested();
         return;
     }
     showSignInDialog();

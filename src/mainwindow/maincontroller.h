@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class ActivityLog;
@@ -140,6 +141,12 @@ public:
     void setSessionLink(SessionLink *link) { m_session = link; }
     void setTunnelDriver(TunnelDriverHandle *driver) { m_tunnel = driver; }
     void setIpList(IpListOperations *list) { m_ipList = list; }
+    // The start-up version check: given the command line, true when the
+    // program is ending in favour of the updater.
+    void setVersionCheck(std::function<bool(const QString &)> check)
+    {
+        m_versionCheck = std::move(check);
+    }
     SessionLink *sessionLink() const { return m_session; }
     TunnelDriverHandle *tunnelDriver() const { return m_tunnel; }
     IpListOperations *ipList() const { return m_ipList; }
@@ -210,6 +217,9 @@ Q_SIGNALS:
     void captionChanged(const QString &caption);
     // The sign-in dialog (another part) runs modally when this arrives.
     void signInDialogRequested();
+    // Start at logon with "boot": the saved credentials are loaded; the
+    // automatic sign-in runs when this arrives.
+    void automaticSignInRequested();
     void restoreSignInDialogRequested();
     void showWindowRequested();
     void hideMemoPanelRequested();
@@ -258,6 +268,7 @@ private:
     SessionLink *m_session = nullptr;
     TunnelDriverHandle *m_tunnel = nullptr;
     IpListOperations *m_ipList = nullptr;
+    std::function<bool(const QString &)> m_versionCheck;
 
     QTimer m_elapsedTimer;
     QTimer m_redialTimer;

@@ -165,9 +165,40 @@ TEST(MainController, BootStartWithBootArgumentLoadsTheSavedCredentials)
         CredentialStore store(s, c, p, h.home.file(QStringLiteral("Encrypt.dat")));
         store.save(QStringLiteral("tester"), QStringLiteral("비번"), 1);
     }
-    h.start({QStringLiteral("boot")});
+    int automatic = 0;
+    h.controller = std::make_unique<MainController>(h.prompter, h.launcher, h.clock);
+    QObject::connect(h.controller.get(), &MainController::automaticSignInRequested,
+                     [&] { ++automatic; });
+    QObject::connect(h.controller.get(), &MainController::signInDialogRequested,
+                     [&] { ++h.signInRequests; });
+    h.controller->initialise({QStringLiteral("boot")});
     EXPECT_EQ(h.controller->userId, QStringLiteral("tester"));
     EXPECT_EQ(h.controller->password, QStringLiteral("비번"));
+    EXPECT_EQ(automatic, 1);
+    EXPECT_EQ(h.signInRequests, 0);
+}
+
+TEST(MainController, BootStartWithoutBootArgumentAndTheUpdaterTakingOver)
+{
+    Harness h;
+    h.home.write(QStringLiteral("KVOClientSetup.ini"),
+                 "[Option]\r\nBootStart=1\r\n[Entry]\r\nIsPPTP=0\r\n");
+    h.start();
+    EXPECT_EQ(h.signInRequests, 1);
+
+    Harness u;
+    u.home.write(QStringLiteral("KVOClientSetup.ini"), "[Entry]\r\nIsPPTP=0\r\n");
+    u.controller = std::make_unique<MainController>(u.prompter, u.launcher, u.clock);
+    QString askedWith = QStringLiteral("not asked");
+    u.controller->setVersionCheck([&](const QString &commandLine) {
+        askedWith = commandLine;
+        return true;
+    });
+    int signIn = 0;
+    QObject::connect(u.controller.get(), &MainController::signInDialogRequested, [&] { ++signIn; });
+    u.controller->initialise({QStringLiteral("boot"), QStringLiteral("x")});
+    EXPECT_EQ(askedWith, QStringLiteral("boot x"));
+    EXPECT_EQ(signIn, 0);
 }
 
 TEST(CheckedIpFile, RecordsAreFourBytesInNetworkOrderAndCutFilesReadWholeRecords)

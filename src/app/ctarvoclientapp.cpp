@@ -12,7 +12,10 @@
 #include "platform/termination.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QTimer>
+#include <QWidget>
 
 #include <curl/curl.h>
 
@@ -34,6 +37,24 @@ std::unique_ptr<Prompter> makePrompter()
          qEnvironmentVariable("KVO_PROMPT_ANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts))
         scripted->queueAnswer(a.trimmed().toInt());
     return scripted;
+}
+
+// For runs without a screen (the demo, tests): every second each visible
+// window is written to $KVO_SCREENSHOT_DIR/<window id>.png.
+void startScreenshots(QObject *owner)
+{
+    const QString dir = qEnvironmentVariable("KVO_SCREENSHOT_DIR");
+    if (dir.isEmpty() || !QDir().mkpath(dir))
+        return;
+    auto *timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, owner, [dir] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible() || w->objectName().isEmpty())
+                continue;
+            w->grab().save(dir + QLatin1Char('/') + w->objectName() + QStringLiteral(".png"));
+        }
+    });
+    timer->start(1000);
 }
 
 } // namespace
@@ -67,6 +88,7 @@ int CTarvoClientApp::InitInstance(int argc, char **argv)
                      &MainController::shutDownNow);
 
     ClientWiring wiring(controller, dialog, *prompter, launcher);
+    startScreenshots(&wiring);
 
     QStringList arguments = QApplication::arguments();
     if (!arguments.isEmpty())

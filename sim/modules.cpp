@@ -1,6 +1,6 @@
-#include "simmodule.h"
-#include "session/sessionservermodule.h"
 #include "report/reporthost.h"
+#include "session/sessionservermodule.h"
+#include "simmodule.h"
 #include "web/webhostmodule.h"
 
 std::vector<std::unique_ptr<SimModule>> createSimModules()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mainwindow/controlids.h"
 #include "mainwindow/iplistmodel.h"
 #include "mainwindow/mainlinks.h"
 #include "session/sessioncodec.h"
@@ -18,16 +19,7 @@ class TcpConnectionResetter;
 struct SettingsFields;
 
 // Control ids of the main window that the IP list shows, hides or enables.
-namespace IpControl {
-constexpr int ProductLabel = 1082;
-constexpr int ExpiryLabel = 1067;
-constexpr int RandomButton = 1068;
-constexpr int ResetButton = 1076;
-constexpr int MemoButton = 1087;
-constexpr int AutoChange = 1069;
-constexpr int AutoChangeMinutes = 1075;
-constexpr int AutoChangeSlider = 1074;
-} // namespace IpControl
+namespace IpControl = ControlId;
 
 // What the IP list needs from the main window.
 class IpListHost

@@ -195,7 +195,8 @@ TEST(ClientSockReconnect, PeerCloseLeadsToANewSignIn)
     ASSERT_TRUE(f.signedIn());
     f.peer.at(0).socket->disconnectFromHost();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !f.sock.connected(); }, 3000));
-    EXPECT_TRUE(f.sock.reconnectPending());
+    // On a loaded machine the one-second reconnect may already have run.
+    EXPECT_TRUE(f.sock.reconnectPending() || f.peer.count() > 1);
     ASSERT_TRUE(f.signedIn(1));
     EXPECT_EQ(f.status, QStringList {QStringLiteral("세션 관리서버 재연결중..")});
     EXPECT_EQ(f.peer.at(1).received.left(824), f.peer.at(0).received.left(824));

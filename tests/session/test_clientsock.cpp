@@ -299,6 +299,11 @@ TEST(ClientSockReceive, StallMidFrameClosesAfterTenSecondsAndReconnects)
 
 TEST(ClientSockConnect, NoDescriptorLeftReportsTheSocketFailureWithoutRetrying)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks open pipes; with no descriptor left they
+    // misreport every virtual call as a bad object.
+    GTEST_SKIP() << "needs free descriptors for the sanitizer runtime";
+#endif
     Fixture f(27);
     bool failed = false;
     QObject::connect(&f.sock, &ClientSock::socketCreateFailed, [&] { failed = true; });

@@ -330,12 +330,7 @@ void IpListController::onFixedListUpdate(const QList<FixedIpInfo> &records)
         }
     }
 
-    if (rows.rowCount() == 0) {
-        endSession(kNoUsableAddress);
-        return;
-    }
-    if (!request.isEmpty())
-        requestChange(request);
+    finishList(request);
 }
 
 void IpListController::onDynamicListUpdate(const QList<DynamicIpList> &records)
@@ -351,7 +346,13 @@ void IpListController::onDynamicListUpdate(const QList<DynamicIpList> &records)
     } else if (rows.rowCount() > 0) {
         request = rows.text(0, 0);
     }
-    if (rows.rowCount() == 0) {
+    finishList(request);
+}
+
+void IpListController::finishList(const QString &request)
+{
+    // A list without a row leaves nothing to use: the sign-in ends.
+    if (m_model.rows().rowCount() == 0) {
         endSession(kNoUsableAddress);
         return;
     }

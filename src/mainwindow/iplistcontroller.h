@@ -169,6 +169,7 @@ private:
     bool usable(int row) const;
     void markCurrentRow(int row);
     void endSession(const QString &text);
+    void finishList(const QString &request);
     quint64 nowSeconds() const;
 
     IpListHost &m_host;

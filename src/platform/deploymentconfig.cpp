@@ -36,6 +36,14 @@ DeploymentConfig DeploymentConfig::load(const QString &iniPath)
     const IniDocument doc = IniFile(iniPath).snapshot();
     const QString section = QStringLiteral("Service");
     c.webHost = doc.value(section, QStringLiteral("WebHost"), c.webHost);
+    if (doc.contains(section, QStringLiteral("WebHttpPort"))) {
+        bool ok = false;
+        const int port = doc.value(section, QStringLiteral("WebHttpPort")).trimmed().toInt(&ok);
+        // A value that is no port keeps the default rather than an address
+        // nothing answers on.
+        if (ok && port > 0 && port < 65536)
+            c.webHttpPort = port;
+    }
     c.reportHost = doc.value(section, QStringLiteral("ReportHost"), c.reportHost);
     c.caFile = doc.value(section, QStringLiteral("CaFile"), c.caFile);
     if (!c.caFile.isEmpty() && QFileInfo(c.caFile).isRelative())

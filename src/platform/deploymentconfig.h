@@ -7,6 +7,8 @@
 // program folder, section [Service]; missing keys keep the compiled defaults.
 //
 //   WebHost           service web host; a name or IPv4 address, may carry ":port"
+//                     (the HTTPS port)
+//   WebHttpPort       the web host's plain-HTTP port (default 80)
 //   ReportHost        host of the failure datagrams
 //   CaFile            PEM file of the CA that signs the web host's certificate
 //   ResetHostsFirst   comma list of the four hosts of the first reset pass
@@ -14,6 +16,7 @@
 struct DeploymentConfig
 {
     QString webHost;
+    int webHttpPort = 80;
     QString reportHost;
     QString caFile;
     QStringList resetHostsFirst;

@@ -114,8 +114,9 @@ bool LineCheck::check(const QString &server, int tunnelType)
     int port = lineCheckPort(tunnelType);
     if (server.isEmpty()) {
         // "http://<web host>": a real connection to the web host's HTTP port.
-        host = DeploymentConfig::fromProgramFolder().webHostName();
-        port = 80;
+        const DeploymentConfig config = DeploymentConfig::fromProgramFolder();
+        host = config.webHostName();
+        port = config.webHttpPort;
     }
     if (port == 0)
         return false;

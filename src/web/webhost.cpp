@@ -5,6 +5,7 @@ WebHost WebHost::fromConfig(const DeploymentConfig &config)
     WebHost h;
     h.name = config.webHostName();
     h.httpsPort = config.webHostPort(443);
+    h.httpPort = config.webHttpPort;
     return h;
 }
 

@@ -13,7 +13,7 @@ struct WebHost
     int httpsPort = 443;
     int httpPort = 80;
 
-    // Name, HTTPS port from WebHost's ":port"; HTTP on 80.
+    // Name, HTTPS port from WebHost's ":port", HTTP port from WebHttpPort.
     static WebHost fromConfig(const DeploymentConfig &config);
 
     // "name" or "name:port" when the port is not the scheme's own.

@@ -4,6 +4,8 @@
 #include <QHostAddress>
 #include <QTcpServer>
 
+#include "support/testhome.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -54,6 +56,24 @@ TEST(LineCheck, ServerOnItsTunnelPort)
     EXPECT_TRUE(check.check(QStringLiteral("127.0.0.9"), 3));
     EXPECT_FALSE(check.check(QStringLiteral("127.0.0.9"), 1)); // nothing on 1723
     EXPECT_FALSE(check.check(QStringLiteral("no-such-host.invalid"), 3));
+}
+
+TEST(LineCheck, WebHostCheckUsesTheDeploymentHttpPort)
+{
+    // Without a server the check connects to the web host's plain-HTTP
+    // port, which the deployment may move off 80.
+    QTcpServer web;
+    ASSERT_TRUE(web.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    TestHome home;
+    home.write(QStringLiteral("KVOService.ini"),
+               QStringLiteral("[Service]\r\nWebHost=127.0.0.1:1\r\nWebHttpPort=%1\r\n")
+                   .arg(web.serverPort())
+                   .toLatin1());
+    LineCheck check;
+    EXPECT_TRUE(check.check(QString(), 2));
+    const quint16 port = web.serverPort();
+    web.close();
+    EXPECT_FALSE(check.check(QString(), 2)) << "nothing listens on " << port;
 }
 
 TEST(LineCheck, UnansweredConnectGivesUpAfterTheTimeOut)

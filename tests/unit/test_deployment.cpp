@@ -1,5 +1,6 @@
 #include "platform/deploymentconfig.h"
 #include "support/testhome.h"
+#include "web/webhost.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,39 @@ TEST(Deployment, KeysOverrideTheDefaults)
               (QStringList {QStringLiteral("127.0.0.5"), QStringLiteral("127.0.0.6"),
                             QStringLiteral("127.0.0.7"), QStringLiteral("127.0.0.8")}));
     EXPECT_EQ(c.resetHostsSecond, QStringList {QStringLiteral("127.0.0.9")});
+}
+
+TEST(Deployment, WebHttpPortReachesEveryPlainHttpAddress)
+{
+    const struct
+    {
+        const char *line;
+        int port;
+        const char *probe;
+    } cases[] = {
+        {"", 80, "http://127.0.0.2"},
+        {"WebHttpPort=8080\r\n", 8080, "http://127.0.0.2:8080"},
+        {"WebHttpPort= 8081 \r\n", 8081, "http://127.0.0.2:8081"},
+        {"WebHttpPort=0\r\n", 80, "http://127.0.0.2"},
+        {"WebHttpPort=70000\r\n", 80, "http://127.0.0.2"},
+        {"WebHttpPort=http\r\n", 80, "http://127.0.0.2"},
+    };
+    for (const auto &c : cases) {
+        TestHome home;
+        home.write(QStringLiteral("KVOService.ini"),
+                   QByteArray("[Service]\r\nWebHost=127.0.0.2:8443\r\n") + c.line);
+        const DeploymentConfig config = DeploymentConfig::fromProgramFolder();
+        EXPECT_EQ(config.webHttpPort, c.port) << c.line;
+        const WebHost host = WebHost::fromConfig(config);
+        EXPECT_EQ(ServiceUrls::probe(host), QString::fromLatin1(c.probe)) << c.line;
+        EXPECT_TRUE(
+            ServiceUrls::qosUrl(host).startsWith(QString::fromLatin1(c.probe) + QLatin1Char('/')));
+        EXPECT_TRUE(ServiceUrls::noticesBoard(host).startsWith(QString::fromLatin1(c.probe) +
+                                                               QLatin1Char('/')));
+        // HTTPS keeps WebHost's own port.
+        EXPECT_TRUE(
+            ServiceUrls::faqBoard(host).startsWith(QStringLiteral("https://127.0.0.2:8443/")));
+    }
 }
 
 TEST(Deployment, ProgramFolderFollowsKvoHome)

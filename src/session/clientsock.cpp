@@ -3,6 +3,9 @@
 #include <QNetworkProxy>
 #include <QTcpSocket>
 
+#include <cerrno>
+#include <cstring>
+
 #include <sys/socket.h>
 
 namespace {
@@ -155,7 +158,7 @@ void ClientSock::onSocketError()
         }
         return;
     }
-    if (error == QAbstractSocket::RemoteHostClosedError) {
+    if (classifyEstablishedError(error, m_socket->errorString()) == ErrorKind::Close) {
         peerClosed();
         return;
     }
@@ -163,6 +166,19 @@ void ClientSock::onSocketError()
     dropSocket();
     m_connected = false;
     Q_EMIT sessionNotify(SessionNotify::ReadError, 0);
+}
+
+ClientSock::ErrorKind ClientSock::classifyEstablishedError(QAbstractSocket::SocketError error,
+                                                           const QString &text)
+{
+    if (error != QAbstractSocket::NetworkError)
+        return ErrorKind::Close;
+    // The socket layer reports the system error by its text.
+    for (int code : {ENETDOWN, ENETUNREACH, EHOSTUNREACH, EHOSTDOWN}) {
+        if (text == QString::fromLocal8Bit(std::strerror(code)))
+            return ErrorKind::ReadError;
+    }
+    return ErrorKind::Close;
 }
 
 void ClientSock::onReadyRead()

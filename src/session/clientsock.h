@@ -3,6 +3,7 @@
 #include "session/sessioncodec.h"
 #include "session/sessiondispatcher.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
@@ -95,6 +96,16 @@ public:
     bool replyWatchdogActive() const;
 
     SessionDispatcher &dispatcher() { return m_dispatcher; }
+
+    // How an error on an established connection is taken. A connection
+    // that has ended (closed or reset by the peer, aborted, timed out) is a
+    // close and reconnects while the tunnel is up; only a network that is
+    // itself unusable (down or unreachable) is a read error, which signs
+    // the user out. `text` is the socket's error text, which names the
+    // system error.
+    enum class ErrorKind { Close, ReadError };
+    static ErrorKind classifyEstablishedError(QAbstractSocket::SocketError error,
+                                              const QString &text);
 
 Q_SIGNALS:
     // WM_SESSION_NOTIFY(wParam, 0): ReadError (the main window signs out)

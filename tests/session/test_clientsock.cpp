@@ -2,10 +2,14 @@
 // the peer receives, what the client dispatches, and when it reconnects.
 #include "sessionpeer.h"
 
+#include "platform/tcpreset.h"
 #include "session/sessioncodec.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+
+#include <cerrno>
+#include <cstring>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -322,4 +326,47 @@ TEST(ClientSockConnect, NoDescriptorLeftReportsTheSocketFailureWithoutRetrying)
     EXPECT_FALSE(f.sock.reconnectPending());
     EXPECT_EQ(f.peer.count(), 0);
     EXPECT_TRUE(f.status.isEmpty());
+}
+
+// Errors on an established connection: an ended connection reconnects, only
+// a network that is itself unusable signs out.
+TEST(ClientSockErrors, EndedConnectionsReconnectAndADeadNetworkSignsOut)
+{
+    using Kind = ClientSock::ErrorKind;
+    const auto text = [](int code) {
+        return QString::fromLocal8Bit(std::strerror(code));
+    };
+    const struct
+    {
+        QAbstractSocket::SocketError error;
+        QString text;
+        Kind kind;
+    } cases[] = {
+        {QAbstractSocket::RemoteHostClosedError, text(ECONNRESET), Kind::Close},
+        {QAbstractSocket::SocketTimeoutError, text(ETIMEDOUT), Kind::Close},
+        {QAbstractSocket::NetworkError, text(ECONNABORTED), Kind::Close},
+        {QAbstractSocket::NetworkError, text(ETIMEDOUT), Kind::Close},
+        {QAbstractSocket::NetworkError, text(EPIPE), Kind::Close},
+        {QAbstractSocket::UnknownSocketError, QString(), Kind::Close},
+        {QAbstractSocket::NetworkError, text(ENETDOWN), Kind::ReadError},
+        {QAbstractSocket::NetworkError, text(ENETUNREACH), Kind::ReadError},
+        {QAbstractSocket::NetworkError, text(EHOSTUNREACH), Kind::ReadError},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ClientSock::classifyEstablishedError(c.error, c.text), c.kind)
+            << int(c.error) << " " << c.text.toStdString();
+}
+
+TEST(ClientSockErrors, AbortedConnectionReconnectsWithoutSigningOut)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "destroying a connection needs CAP_NET_ADMIN";
+    Fixture f(28);
+    f.sock.open(address(28));
+    ASSERT_TRUE(f.signedIn());
+    // The kernel aborts our end (ECONNABORTED), as a reset pass would.
+    ASSERT_EQ(TcpReset::resetConnectionsTo({address(28)}, ClientSock::kPort), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.sock.connected(); }, 3000));
+    ASSERT_TRUE(f.signedIn(1));
+    EXPECT_EQ(f.notices, QList<int> {SessionNotify::Reconnect});
 }

@@ -31,7 +31,9 @@ struct BenchHost : IpListHost
     const Clock &clock() const override { return clockValue; }
     void log(const QString &) override { }
     void setStatusText(const QString &) override { }
-    void setAddressLabel(const QString &) override { }
+    QString currentAddress() const override { return current; }
+    void setCurrentAddress(const QString &text) override { current = text; }
+    QString current;
     void setExpiryText(const QString &) override { }
     void enableIpControls(bool) override { }
     void forcedSignOut(const QString &) override { }

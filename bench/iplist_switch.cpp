@@ -35,7 +35,13 @@ struct Host : IpListHost
     const Clock &clock() const override { return Clock::system(); }
     void log(const QString &) override { }
     void setStatusText(const QString &) override { }
-    void setAddressLabel(const QString &) override { ++completed; }
+    QString currentAddress() const override { return current; }
+    void setCurrentAddress(const QString &text) override
+    {
+        current = text;
+        ++completed;
+    }
+    QString current;
     void setExpiryText(const QString &) override { }
     void enableIpControls(bool) override { }
     void forcedSignOut(const QString &) override { }

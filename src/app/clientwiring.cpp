@@ -18,6 +18,7 @@
 #include "system/linecheck.h"
 #include "tunnel/ovpnclient.h"
 #include "tunnel/pptpclient.h"
+#include "tunnel/tunneldrivers.h"
 #include "update/httpdownloaddlg.h"
 #include "update/versioncheck.h"
 #include "web/servicepages.h"
@@ -48,8 +49,8 @@ public:
     bool exists() const override { return m_w.m_driver != nullptr; }
     void Disconnect() override
     {
-        // Log-out, forced sign-out and exit: the tunnel's end must not redial.
-        m_w.m_events->setLoggingOut(true);
+        // Log-out, forced sign-out and exit have set the logging-out flag
+        // already, so the tunnel's end starts no redial.
         if (m_w.m_driver)
             m_w.m_driver->Disconnect();
     }
@@ -69,7 +70,7 @@ class ClientWiring::SessionBridge : public SessionHost, public SessionLink
 {
 public:
     explicit SessionBridge(ClientWiring &w) : m_w(w) { }
-    bool tunnelUp() const override { return m_w.m_events->tunnelUp(); }
+    bool tunnelUp() const override { return m_w.m_controller.tunnelUp(); }
     LoginInfo loginInfo() const override { return m_w.loginInfo(); }
     int productType() const override { return m_w.m_controller.fields().productType; }
 
@@ -103,7 +104,11 @@ public:
     const Clock &clock() const override { return m_w.m_controller.clock(); }
     void log(const QString &text) override { m_w.m_controller.log(text); }
     void setStatusText(const QString &text) override { m_w.m_controller.setStatusText(text); }
-    void setAddressLabel(const QString &text) override { m_w.m_controller.setCurrentAddress(text); }
+    QString currentAddress() const override { return m_w.m_controller.currentAddress(); }
+    void setCurrentAddress(const QString &text) override
+    {
+        m_w.m_controller.setCurrentAddress(text);
+    }
     void setExpiryText(const QString &text) override
     {
         if (auto *label = qobject_cast<QLabel *>(m_w.m_window.control(IpControl::ExpiryLabel)))
@@ -147,7 +152,7 @@ private:
 };
 
 ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, Prompter &prompter,
-                           Launcher &launcher, QObject *parent)
+                           Launcher &launcher, Outside outside, QObject *parent)
     : QObject(parent), m_controller(controller), m_window(window), m_prompter(prompter),
       m_launcher(launcher), m_config(DeploymentConfig::fromProgramFolder()),
       m_host(WebHost::fromConfig(m_config))
@@ -170,16 +175,20 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
                              }},
         m_launcher);
     m_sequence = std::make_unique<SignInSequence>(*this, *m_requests, m_prompter, resolveFirstIpv4);
-    m_tap = std::make_unique<TapAdapter>(this, m_host.httpAuthority());
-    m_dialUp = std::make_unique<PppDialUp>();
-    m_events = std::make_unique<TunnelEvents>(*this);
+    m_tap = outside.tunDevice.isEmpty()
+        ? std::make_unique<TapAdapter>(this, m_host.httpAuthority())
+        : std::make_unique<TapAdapter>(this, m_host.httpAuthority(), outside.tunDevice);
+    m_dialUp = outside.dialUp ? std::move(outside.dialUp) : std::make_unique<PppDialUp>();
+    m_events = std::make_unique<TunnelEvents>(*this, m_controller.tunnelFlags());
     m_sessionBridge = std::make_unique<SessionBridge>(*this);
     m_session = std::make_unique<ClientSock>(*m_sessionBridge);
     m_session->setReplyWatchdogTimer(m_controller.timer(MainTimer::ReplyWatchdog));
     m_driverHandle = std::make_unique<DriverHandle>(*this);
 
     // The IP list on the window's list control, fed by the session's messages.
-    m_resetter = std::make_unique<NetlinkTcpResetter>(NetlinkTcpResetter::fromConfig(m_config));
+    m_resetter = outside.resetter
+        ? std::move(outside.resetter)
+        : std::make_unique<NetlinkTcpResetter>(NetlinkTcpResetter::fromConfig(m_config));
     m_ipHost = std::make_unique<IpListBridge>(*this);
     m_rows = std::make_unique<CListCtrlRows>(*m_window.ipList());
     m_channel = std::make_unique<ClientSockChannel>(*m_session);
@@ -189,7 +198,7 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
                                            ProgramFolder::filePath(QStringLiteral("CheckedIP")));
     m_rows->attach(*m_ipList);
     m_ipList->connectTo(m_session->dispatcher());
-    m_hotKey = std::make_unique<XcbGlobalHotKey>();
+    m_hotKey = outside.hotKey ? std::move(outside.hotKey) : std::make_unique<XcbGlobalHotKey>();
     m_ipList->setHotKey(m_hotKey.get());
     wireWindowButtons();
 
@@ -207,6 +216,12 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
         const SettingsFields &f = m_controller.fields();
         if (f.autoChange && f.productType == DynamicIp)
             m_controller.timer(MainTimer::AutoChange)->stop();
+    });
+    // No socket for the session: the failure is filed and the tunnel ends.
+    connect(m_session.get(), &ClientSock::socketCreateFailed, this, [this] {
+        reportFailure(0, QStringLiteral("TARVO_MANAGE_SOCKET_CREATE_FAIL"));
+        if (m_controller.tunnelUp() && m_driver)
+            m_driver->Disconnect();
     });
     connect(m_session.get(), &ClientSock::sessionNotify, this, [this](int wParam, int) {
         if (wParam == SessionNotify::ReadError)
@@ -330,19 +345,12 @@ void ClientWiring::prepareForTunnel(const QString &typedId)
 
 void ClientWiring::createDriver(int tunnelType)
 {
-    switch (tunnelType) {
-    case TunnelKind::Pptp:
-    case TunnelKind::L2tp:
-        m_driver = std::make_unique<PptpClient>(unsigned(tunnelType), *m_dialUp, m_prompter);
-        break;
-    case TunnelKind::OpenVpn:
-        m_driver = std::make_unique<OvpnClient>(m_prompter, *m_tap, [this](const QString &userId) {
-            return m_requests->qosReply(userId);
-        });
-        break;
-    default:
-        break; // any other type keeps the present driver
-    }
+    // The old driver goes first; deleting it does not end its tunnel.
+    m_driver.reset();
+    m_driver = createTunnelDriver(
+        tunnelType, TunnelServices {m_prompter, *m_dialUp, *m_tap, [this](const QString &userId) {
+                                        return m_requests->qosReply(userId);
+                                    }});
 }
 
 int ClientWiring::startTunnel()
@@ -455,7 +463,6 @@ void ClientWiring::clearIpList()
 void ClientWiring::updateTray()
 {
     m_controller.setConnectTime(QDateTime::fromSecsSinceEpoch(m_events->connectTime()));
-    m_controller.setTunnelUp(m_events->tunnelUp());
     m_controller.updateTrayIconAndTip();
 }
 

@@ -2,6 +2,9 @@
 
 #include "mainwindow/mainlinks.h"
 #include "platform/deploymentconfig.h"
+#include "platform/dialup.h"
+#include "platform/hotkey.h"
+#include "platform/tcpreset.h"
 #include "session/clientsock.h"
 #include "signin/login.h"
 #include "signin/signinsequence.h"
@@ -44,8 +47,18 @@ class ClientWiring : public QObject,
 {
     Q_OBJECT
 public:
+    // What the program reaches outside itself besides the web host and the
+    // OpenVPN program of its folder; empty members take the system's own.
+    struct Outside
+    {
+        std::unique_ptr<DialUp> dialUp; // pppd + pptp, swanctl + xl2tpd
+        QString tunDevice; // /dev/net/tun
+        std::unique_ptr<TcpConnectionResetter> resetter; // netlink SOCK_DESTROY
+        std::unique_ptr<GlobalHotKey> hotKey; // the X11 key grab
+    };
+
     ClientWiring(MainController &controller, CTarvoClientDlg &window, Prompter &prompter,
-                 Launcher &launcher, QObject *parent = nullptr);
+                 Launcher &launcher, Outside outside = {}, QObject *parent = nullptr);
     ~ClientWiring() override;
 
     // Runs the main window's initialisation with the command line.
@@ -98,6 +111,11 @@ public:
     void automaticSignIn();
 
     LoginInfo loginInfo() const;
+
+    // The parts, for the program's own checks.
+    TunnelEvents &tunnelEvents() { return *m_events; }
+    ClientSock &session() { return *m_session; }
+    IpListController &ipList() { return *m_ipList; }
 
 private:
     class DriverHandle;

@@ -188,8 +188,10 @@ void CTarvoClientDlg::buildControls()
     m_status =
         label(this, ControlId::StatusLine, m_controller.statusText(), QRect(76, 368, 279, 18));
     label(this, ControlId::AddressLabel, QStringLiteral("현재 IP"), QRect(8, 390, 64, 18));
-    m_address =
-        label(this, ControlId::Address, m_controller.currentAddress(), QRect(76, 390, 160, 18));
+    m_address = label(this, ControlId::Address,
+                      m_controller.currentAddress().isEmpty() ? QStringLiteral("0.0.0.0")
+                                                              : m_controller.currentAddress(),
+                      QRect(76, 390, 160, 18));
     label(this, ControlId::ElapsedLabel, QStringLiteral("사용시간"), QRect(8, 412, 64, 18));
     m_elapsed =
         label(this, ControlId::Elapsed, m_controller.elapsedText(), QRect(76, 412, 100, 18));

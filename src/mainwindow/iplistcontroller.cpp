@@ -51,7 +51,9 @@ IpListController::IpListController(IpListHost &host, IpListRows &rows, IpSession
                                    const QString &checkedPath, QObject *parent)
     : QObject(parent), m_host(host), m_model(rows, usagePath, checkedPath), m_session(session),
       m_resetter(resetter)
-{ }
+{
+    m_model.setCurrentAddressSource([this] { return m_host.currentAddress(); });
+}
 
 IpListController::~IpListController() = default;
 
@@ -113,7 +115,8 @@ void IpListController::setUpForProduct(int productType)
     m_model.setUpColumns(productType);
     // A new sign-in starts without an address in use and without the
     // previous session's lists.
-    m_model.setCurrentAddress(QString());
+    if (!m_host.currentAddress().isEmpty())
+        m_host.setCurrentAddress(QString());
     m_model.setDynamicArray({});
     m_model.setReportedList({});
 
@@ -437,11 +440,9 @@ void IpListController::onChangeCompleted(const QString &address)
             }
         }
     }
-    m_host.setAddressLabel(address);
-
     // The server has moved us to the address whether or not a row shows it,
     // so it is the current address either way.
-    m_model.setCurrentAddress(address);
+    m_host.setCurrentAddress(address);
     const int row = m_model.findRow(address);
     if (row >= 0) {
         if (dynamic) {

@@ -39,8 +39,11 @@ public:
     virtual void log(const QString &text) = 0;
     // Control 1032.
     virtual void setStatusText(const QString &text) = 0;
-    // Control 1026, the current-address label.
-    virtual void setAddressLabel(const QString &text) = 0;
+    // The address in use. The main window keeps it (control 1026, the tray
+    // tip) and clears it on every teardown; the list marks its row from it.
+    // Empty when there is none.
+    virtual QString currentAddress() const = 0;
+    virtual void setCurrentAddress(const QString &text) = 0;
     // Control 1067, the expiry label.
     virtual void setExpiryText(const QString &text) = 0;
     virtual void enableIpControls(bool enable) = 0;

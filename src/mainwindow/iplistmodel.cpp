@@ -161,11 +161,12 @@ QString IpListModel::formatLocalTime(quint64 secondsSince1970)
 void IpListModel::rebuildDynamicRows(bool resort)
 {
     m_rows.clearRows();
+    const QString inUse = currentAddress();
     for (const DynamicIpList &rec : std::as_const(m_dynamic)) {
         const QString &ip = rec.address;
         const int row = m_rows.appendRow(ip);
         m_rows.setText(row, kReportedColumn, isReported(ip) ? QStringLiteral("!") : QString());
-        const bool current = ip == m_current;
+        const bool current = !inUse.isEmpty() && ip == inUse;
         m_rows.setText(row, 2, current ? IpState::InUse : IpState::Idle);
         if (current)
             m_rows.setBackground(row, IpRowColor::InUse);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "mainwindow/iplistrows.h"
 #include "session/sessioncodec.h"
 
@@ -121,8 +123,12 @@ public:
     bool isReported(const QString &address) const { return m_reported.contains(address); }
 
     // Current address: empty while none is in use.
-    const QString &currentAddress() const { return m_current; }
-    void setCurrentAddress(const QString &address) { m_current = address; }
+    // The address in use, read from its one keeper (the main window).
+    QString currentAddress() const { return m_currentSource ? m_currentSource() : QString(); }
+    void setCurrentAddressSource(std::function<QString()> source)
+    {
+        m_currentSource = std::move(source);
+    }
 
     const QString &usagePath() const { return m_usagePath; }
     const QString &checkedPath() const { return m_checkedPath; }
@@ -139,5 +145,5 @@ private:
     QHash<QString, quint64> m_usage;
     QStringList m_checked;
     QStringList m_reported;
-    QString m_current;
+    std::function<QString()> m_currentSource;
 };

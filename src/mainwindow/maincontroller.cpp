@@ -70,7 +70,7 @@ void MainController::setStatusText(const QString &text)
 
 void MainController::setTunnelUp(bool up)
 {
-    m_tunnelUp = up;
+    m_flags.setTunnelUp(up);
     updateTrayIconAndTip();
 }
 
@@ -94,8 +94,8 @@ void MainController::setControlEnabled(int id, bool enabled)
 
 void MainController::updateTrayIconAndTip()
 {
-    m_trayTip = m_tunnelUp ? QStringLiteral("모라솔 서비스에 연결되었습니다.")
-                           : QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다.");
+    m_trayTip = m_flags.tunnelUp() ? QStringLiteral("모라솔 서비스에 연결되었습니다.")
+                                   : QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다.");
     Q_EMIT trayStateChanged();
 }
 
@@ -152,7 +152,7 @@ void MainController::autoChangeTick()
 
 void MainController::trayDoubleClicked()
 {
-    if (m_tunnelUp)
+    if (m_flags.tunnelUp())
         Q_EMIT showWindowRequested();
     else if (m_signInOpen)
         Q_EMIT restoreSignInDialogRequested();
@@ -184,11 +184,11 @@ void MainController::signOut(bool forced, const QString &message)
 {
     if (m_exited)
         return;
-    m_loggingOut = true;
+    m_flags.setLoggingOut(true);
     // A forced sign-out leaves the flag to the tunnel rules, which clear it
     // when the tunnel goes down.
     if (!forced)
-        m_tunnelUp = false;
+        m_flags.setTunnelUp(false);
     setStatusText(QStringLiteral("로그아웃 하는 중입니다."));
     log(QStringLiteral("로그아웃함"));
     stopSessionTimers();
@@ -199,6 +199,11 @@ void MainController::signOut(bool forced, const QString &message)
     }
     if (m_tunnel && m_tunnel->exists())
         m_tunnel->Disconnect();
+    // Disconnect has ended the tunnel. A dial-up link hung up while logging
+    // out reports no loss, so nothing else would clear the flag or stop the
+    // elapsed time, and the tray would go on showing a connection.
+    m_flags.setTunnelUp(false);
+    m_elapsedTimer.stop();
     if (m_ipList)
         m_ipList->emptyList();
     enableIpControls(false);
@@ -360,9 +365,9 @@ void MainController::shutDownNow()
 {
     if (m_exited)
         return;
-    if (m_tunnelUp) {
-        m_loggingOut = true;
-        m_tunnelUp = false;
+    if (m_flags.tunnelUp()) {
+        m_flags.setLoggingOut(true);
+        m_flags.setTunnelUp(false);
         setStatusText(QStringLiteral("로그아웃 하는 중입니다."));
         log(QStringLiteral("로그아웃함"));
         stopSessionTimers();

@@ -2,6 +2,7 @@
 
 #include "core/ccrypto.h"
 #include "core/settings.h"
+#include "core/tunnelflags.h"
 #include "mainwindow/controlids.h"
 
 #include <QDateTime>
@@ -145,9 +146,13 @@ public:
     const QStringList &checkedList() const { return m_checkedList; }
     QString checkedIpPath() const;
 
-    bool tunnelUp() const { return m_tunnelUp; }
+    // The one pair of tunnel flags; the tunnel rules and the session
+    // connection read and write these.
+    TunnelFlags &tunnelFlags() { return m_flags; }
+    bool tunnelUp() const { return m_flags.tunnelUp(); }
+    // Sets the tunnel-up flag and updates the tray.
     void setTunnelUp(bool up);
-    bool loggingOut() const { return m_loggingOut; }
+    bool loggingOut() const { return m_flags.loggingOut(); }
     bool ipControlsEnabled() const { return m_ipControlsEnabled; }
     // Enabled state of a control as the operations left it (true when never touched).
     bool isControlEnabled(int id) const { return m_enabled.value(id, true); }
@@ -158,12 +163,16 @@ public:
     // The account ID as typed: the user ID without "KVO@".
     QString accountId() const { return userId.mid(4); }
 
-    int trayIconId() const { return m_tunnelUp ? TrayIcon::Connected : TrayIcon::NotConnected; }
+    int trayIconId() const
+    {
+        return m_flags.tunnelUp() ? TrayIcon::Connected : TrayIcon::NotConnected;
+    }
     const QString &trayTip() const { return m_trayTip; }
     const QString &elapsedText() const { return m_elapsedText; }
     const QDateTime &connectTime() const { return m_connectTime; }
     void setConnectTime(const QDateTime &t) { m_connectTime = t; }
-    // Control 1026.
+    // The address in use (control 1026, which shows "0.0.0.0" until the
+    // first one); the IP list reads it from here.
     const QString &currentAddress() const { return m_currentAddress; }
     void setCurrentAddress(const QString &address);
     const QString &windowCaption() const { return m_caption; }
@@ -224,8 +233,7 @@ private:
     QStringList m_commandLine;
     QStringList m_checkedList;
 
-    bool m_tunnelUp = false;
-    bool m_loggingOut = false;
+    TunnelFlags m_flags;
     bool m_ipControlsEnabled = true;
     bool m_signInOpen = false;
     bool m_exited = false;
@@ -234,7 +242,7 @@ private:
     QHash<int, bool> m_enabled;
     QString m_trayTip = QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다.");
     QString m_elapsedText = QStringLiteral("00:00:00");
-    QString m_currentAddress = QStringLiteral("0.0.0.0");
+    QString m_currentAddress; // none until a change is confirmed
     QString m_caption = QStringLiteral("모라솔");
     QDateTime m_connectTime;
 

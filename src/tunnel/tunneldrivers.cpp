@@ -4,7 +4,14 @@
 
 std::unique_ptr<VPN> createTunnelDriver(int tunnelType, const TunnelServices &services)
 {
-    if (tunnelType == TunnelKind::OpenVpn)
+    switch (tunnelType) {
+    case TunnelKind::OpenVpn:
         return std::make_unique<OvpnClient>(services.prompter, services.tap, services.qosQuery);
-    return std::make_unique<PptpClient>(unsigned(tunnelType), services.dialUp, services.prompter);
+    case TunnelKind::Pptp:
+    case TunnelKind::L2tp:
+        return std::make_unique<PptpClient>(unsigned(tunnelType), services.dialUp,
+                                            services.prompter);
+    default:
+        return nullptr;
+    }
 }

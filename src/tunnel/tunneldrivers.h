@@ -18,6 +18,6 @@ struct TunnelServices
     OvpnClient::QosQuery qosQuery;
 };
 
-// The driver for a tunnel type (setting IsPPTP): 2 OpenVPN, 1 PPTP, any
-// other value L2TP.
+// The driver for a tunnel type (setting IsPPTP): 1 PPTP and 3 L2TP (the
+// dial-up driver), 2 OpenVPN; any other value has no driver (null).
 std::unique_ptr<VPN> createTunnelDriver(int tunnelType, const TunnelServices &services);

@@ -16,8 +16,15 @@ const QString kLogTunnelLost = QStringLiteral("VPN터널이 끊어짐");
 const QString kLogServerRefused = QStringLiteral("서버에 연결 실패");
 } // namespace
 
-TunnelEvents::TunnelEvents(TunnelHost &host, QObject *parent) : QObject(parent), m_host(host)
+TunnelEvents::TunnelEvents(TunnelHost &host, TunnelFlags &flags, QObject *parent)
+    : QObject(parent), m_host(host), m_flags(flags)
 {
+    // Whoever takes the tunnel down (teardown, log-out, exit), the watchers
+    // of its link end with it.
+    connect(&m_flags, &TunnelFlags::tunnelUpChanged, this, [this](bool up) {
+        if (!up)
+            stopLinkWatchers();
+    });
     connect(&m_notifier, &TunnelNotifier::rasDialEvent, this, &TunnelEvents::onRasDialEvent);
     connect(&m_notifier, &TunnelNotifier::ovpnEvent, this, &TunnelEvents::onOvpnEvent);
     m_redialTimer = m_host.timer(kRedialTimer);
@@ -37,7 +44,7 @@ void TunnelEvents::prepareSignIn(const QString &userId, const QString &password,
     m_password = password;
     m_server = server;
     m_remainingAttempts = m_host.redialSettings().count;
-    m_loggingOut.store(0);
+    m_flags.setLoggingOut(false);
     m_redialPending = false;
     m_host.setStatusText(QString());
     m_host.setCurrentAddress(QString());
@@ -118,7 +125,10 @@ void TunnelEvents::onRasDialEvent(int wParam, int lParam)
         const QString text = QStringLiteral("에러(%1): 연결실패..").arg(lParam);
         if (driver)
             driver->Disconnect();
-        m_tunnelUp.store(0);
+        m_flags.setTunnelUp(false);
+        // A log-out or exit waiting for the tunnel to end starts nothing.
+        if (m_flags.loggingOut())
+            return;
         if (m_redialPending) {
             if (m_remainingAttempts > 0) {
                 m_host.setStatusText(text);
@@ -127,7 +137,7 @@ void TunnelEvents::onRasDialEvent(int wParam, int lParam)
                 m_host.reportFailure(lParam, QString());
                 m_host.returnToSignIn();
             }
-        } else if (m_loggingOut.load() == 0) {
+        } else if (!m_flags.loggingOut()) {
             if (m_host.reportFailure(lParam, QString()) == 0)
                 m_host.returnToSignIn();
             else
@@ -209,13 +219,13 @@ void TunnelEvents::onOvpnEvent(int code)
 
 void TunnelEvents::tunnelUpActions(bool dialUp)
 {
-    m_tunnelUp.store(1);
+    m_flags.setTunnelUp(true);
     m_host.log(kLogTunnelUp);
     m_host.openSession();
     m_connectTime = m_host.currentTime();
     if (QTimer *t = m_host.timer(kElapsedTimer))
         t->start(1000);
-    m_loggingOut.store(0);
+    m_flags.setLoggingOut(false);
     m_redialPending = false;
     m_host.updateTray();
     if (dialUp)
@@ -225,7 +235,7 @@ void TunnelEvents::tunnelUpActions(bool dialUp)
 
 void TunnelEvents::teardown()
 {
-    m_tunnelUp.store(0);
+    m_flags.setTunnelUp(false);
     m_host.updateTray();
     m_host.setCurrentAddress(QString());
     m_host.enableIpControls(false);
@@ -235,27 +245,29 @@ void TunnelEvents::teardown()
 
 void TunnelEvents::logOut()
 {
-    m_loggingOut.store(1);
+    m_flags.setLoggingOut(true);
     m_host.logOut();
 }
 
-void TunnelEvents::redialDecision(Source source)
+void TunnelEvents::redialDecision(Source)
 {
+    // While a log-out or exit waits for the tunnel to end, a lost tunnel is
+    // the one being ended: no countdown, no second log-out.
+    if (m_flags.loggingOut())
+        return;
     if (m_host.redialSettings().onLinkFailure > 0) {
-        if (source == Source::OpenVpn && m_loggingOut.load() == 1)
-            return;
         if (m_remainingAttempts > 0)
             startCountdown();
         else
             logOut();
-    } else if (m_loggingOut.load() == 0) {
+    } else {
         logOut();
     }
 }
 
 void TunnelEvents::startCountdown()
 {
-    m_loggingOut.store(0);
+    m_flags.setLoggingOut(false);
     m_redialPending = true;
     m_redialTick = 0;
     if (m_redialTimer)
@@ -281,13 +293,13 @@ void TunnelEvents::redialAttempt()
     m_host.closeSessionSocket();
     m_host.waitWhileDispatching(1000);
     // The user may have logged out while we waited: no dial behind their back.
-    if (m_loggingOut.load() == 1)
+    if (m_flags.loggingOut())
         return;
     m_host.checkVersion(QStringLiteral("boot"));
     --m_remainingAttempts;
     m_redialTick = 0;
     m_host.setCurrentAddress(QString());
-    m_loggingOut.store(0);
+    m_flags.setLoggingOut(false);
     if (connectTunnel() == 0) {
         m_host.enableIpControls(false);
         m_host.clearIpList();
@@ -311,10 +323,18 @@ void TunnelEvents::startLinkWatcher()
         if (m_watchers.at(i)->isFinished())
             delete m_watchers.takeAt(i);
     }
-    auto *watcher = new LinkWatcher(dial->dialUp(), dial->handleSource(), m_tunnelUp, m_loggingOut,
-                                    &m_notifier);
+    auto *watcher = new LinkWatcher(dial->dialUp(), dial->handleSource(), m_flags.tunnelUpFlag(),
+                                    m_flags.loggingOutFlag(), &m_notifier);
     m_watchers.append(watcher);
     watcher->start();
+}
+
+int TunnelEvents::linkWatcherCount() const
+{
+    int running = 0;
+    for (const LinkWatcher *w : m_watchers)
+        running += w->isFinished() ? 0 : 1;
+    return running;
 }
 
 void TunnelEvents::stopLinkWatchers()

@@ -2,11 +2,11 @@
 
 #include "vpn.h"
 
+#include "core/tunnelflags.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
-
-#include <atomic>
 
 class LinkWatcher;
 class Prompter;
@@ -72,9 +72,10 @@ public:
 // The main window's handling of the tunnel drivers' notices: progress in the
 // status line, the tunnel-up actions, the teardown, the redial countdown
 // within the configured attempts, failure reports and the return to the
-// sign-in dialog. It owns the tunnel state the main window keeps (flags,
-// remaining attempts, countdown, connect time, the last sign-in's values)
-// and the notifier that the drivers post to.
+// sign-in dialog. It keeps the tunnel state of the main window (remaining
+// attempts, countdown, connect time, the last sign-in's values) and the
+// notifier that the drivers post to; the tunnel-up and logging-out flags are
+// the main window's one pair (TunnelFlags), shared with the log-out.
 class TunnelEvents : public QObject
 {
     Q_OBJECT
@@ -83,7 +84,7 @@ public:
     static constexpr int kRedialTimer = 1027;
     static constexpr int kWatchdogTimer = 1030;
 
-    explicit TunnelEvents(TunnelHost &host, QObject *parent = nullptr);
+    TunnelEvents(TunnelHost &host, TunnelFlags &flags, QObject *parent = nullptr);
     ~TunnelEvents() override;
 
     // The receiver to hand to Connect.
@@ -97,9 +98,11 @@ public:
     // The session socket connected: the attempts are counted afresh.
     void resetRedialAttempts();
 
-    bool tunnelUp() const { return m_tunnelUp.load() == 1; }
-    bool loggingOut() const { return m_loggingOut.load() == 1; }
-    void setLoggingOut(bool on) { m_loggingOut.store(on ? 1 : 0); }
+    bool tunnelUp() const { return m_flags.tunnelUp(); }
+    bool loggingOut() const { return m_flags.loggingOut(); }
+    void setLoggingOut(bool on) { m_flags.setLoggingOut(on); }
+    // Link watchers still running (each ends with the link it watches).
+    int linkWatcherCount() const;
     bool redialPending() const { return m_redialPending; }
     int remainingAttempts() const { return m_remainingAttempts; }
     int redialTick() const { return m_redialTick; }
@@ -130,11 +133,8 @@ private:
     void stopLinkWatchers();
 
     TunnelHost &m_host;
+    TunnelFlags &m_flags;
     TunnelNotifier m_notifier;
-
-    // Read by the link watcher's thread.
-    std::atomic<int> m_tunnelUp {0};
-    std::atomic<int> m_loggingOut {0};
 
     bool m_redialPending = false;
     int m_remainingAttempts = 0;

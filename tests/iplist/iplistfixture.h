@@ -33,7 +33,8 @@ struct IpHostState : IpListHost
     const Clock &clock() const override { return clockValue; }
     void log(const QString &text) override { logLines.append(text); }
     void setStatusText(const QString &text) override { status = text; }
-    void setAddressLabel(const QString &text) override { addressLabel = text; }
+    QString currentAddress() const override { return addressLabel; }
+    void setCurrentAddress(const QString &text) override { addressLabel = text; }
     void setExpiryText(const QString &text) override { expiry = text; }
     void enableIpControls(bool enable) override { controlsEnabled.append(enable); }
     void forcedSignOut(const QString &message) override { signOuts.append(message); }
@@ -55,7 +56,7 @@ struct IpHostState : IpListHost
     ScriptedPrompter boxes;
     QStringList logLines;
     QString status = QStringLiteral("준비중..");
-    QString addressLabel = QStringLiteral("0.0.0.0");
+    QString addressLabel; // the address in use, as control 1026 shows it
     QString expiry;
     QList<bool> controlsEnabled;
     QStringList signOuts;

@@ -183,7 +183,7 @@ TEST(DynamicRebuild, HistoryColoursAndTimes)
     IpListFixture fx(2);
     fx.model().recordUse(QStringLiteral("10.0.0.1"), kst(2026, 3, 1, 9, 5, 7));
     fx.model().recordUse(QStringLiteral("10.0.0.2"), kst(2026, 3, 2, 23, 59, 59));
-    fx.model().setCurrentAddress(QStringLiteral("10.0.0.2"));
+    fx.host.setCurrentAddress(QStringLiteral("10.0.0.2"));
     fx.model().setReportedList({QStringLiteral("10.0.0.3")});
     fx.model().addChecked(QStringLiteral("10.0.0.4"));
     fx.model().setDynamicArray(dynamicRecords(4));

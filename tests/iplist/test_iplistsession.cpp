@@ -214,7 +214,7 @@ TEST(FixedListUpdate, CurrentAddressStaysInUse)
 {
     IpListFixture fx(1);
     fx.model().setReportedList({QStringLiteral("10.0.0.1")});
-    fx.model().setCurrentAddress(QStringLiteral("10.0.0.2"));
+    fx.host.setCurrentAddress(QStringLiteral("10.0.0.2"));
     fx.controller.onFixedListUpdate(
         {fixedRecord("10.0.0.1", 1), fixedRecord("10.0.0.2", 1), fixedRecord("10.0.0.3", 1)});
     EXPECT_EQ(fx.cell("10.0.0.2", 3), IpState::InUse);
@@ -228,7 +228,7 @@ TEST(FixedListUpdate, CurrentAddressStaysInUse)
 TEST(FixedListUpdate, WithoutTheCurrentAddressPicksTheFirstCheckedUsableRow)
 {
     IpListFixture fx(1);
-    fx.model().setCurrentAddress(QStringLiteral("10.0.0.9"));
+    fx.host.setCurrentAddress(QStringLiteral("10.0.0.9"));
     fx.model().addChecked(QStringLiteral("10.0.0.1"));
     fx.model().addChecked(QStringLiteral("10.0.0.3"));
     fx.controller.onFixedListUpdate(
@@ -239,7 +239,7 @@ TEST(FixedListUpdate, WithoutTheCurrentAddressPicksTheFirstCheckedUsableRow)
 TEST(FixedListUpdate, WithoutCheckedRowsChecksAndStoresTheFirstUsableRow)
 {
     IpListFixture fx(1);
-    fx.model().setCurrentAddress(QStringLiteral("10.0.0.9"));
+    fx.host.setCurrentAddress(QStringLiteral("10.0.0.9"));
     fx.controller.onFixedListUpdate({fixedRecord("10.0.0.1", 0), fixedRecord("10.0.0.2", 1)});
     EXPECT_EQ(fx.session.changes(), QStringList {QStringLiteral("10.0.0.2")});
     EXPECT_TRUE(fx.rows.isChecked(fx.findRow("10.0.0.2")));
@@ -278,13 +278,13 @@ TEST(DynamicLists, FirstListRequestsTheLastUsedOrTheFirstRow)
 TEST(DynamicLists, UpdateKeepsTheCurrentRowOrAsksForTheFirst)
 {
     IpListFixture fx(2);
-    fx.model().setCurrentAddress(QStringLiteral("10.0.0.2"));
+    fx.host.setCurrentAddress(QStringLiteral("10.0.0.2"));
     fx.controller.onDynamicListUpdate(dynamicRecords(3));
     EXPECT_EQ(fx.cell("10.0.0.2", 2), IpState::InUse);
     EXPECT_EQ(fx.color("10.0.0.2"), IpRowColor::InUse);
     EXPECT_TRUE(fx.session.sent.isEmpty());
 
-    fx.model().setCurrentAddress(QStringLiteral("10.0.0.7"));
+    fx.host.setCurrentAddress(QStringLiteral("10.0.0.7"));
     fx.controller.onDynamicListUpdate(dynamicRecords(3));
     EXPECT_EQ(fx.session.changes(), QStringList {fx.rows.text(0, 0)});
 

@@ -44,7 +44,7 @@ TEST(Change, WalksTheQualifyingRowsAndWraps)
     for (const auto &c : cases) {
         IpListFixture fx(1);
         fourRows(fx);
-        fx.model().setCurrentAddress(QString::fromLatin1(c.current));
+        fx.host.setCurrentAddress(QString::fromLatin1(c.current));
         fx.host.controlsEnabled.clear();
         fx.controller.changeAddress();
         EXPECT_EQ(fx.session.changes(), QStringList {QString::fromLatin1(c.expected)}) << c.current;
@@ -59,7 +59,7 @@ TEST(Change, UsesTheDynamicStateColumn)
     fx.model().addChecked(QStringLiteral("10.0.0.1"));
     fx.model().addChecked(QStringLiteral("10.0.0.2"));
     fx.model().setDynamicArray(dynamicRecords(3));
-    fx.model().setCurrentAddress(QStringLiteral("10.0.0.1"));
+    fx.host.setCurrentAddress(QStringLiteral("10.0.0.1"));
     fx.model().rebuildDynamicRows(false);
     fx.controller.changeAddress();
     EXPECT_EQ(fx.session.changes(), QStringList {QStringLiteral("10.0.0.2")});
@@ -103,7 +103,7 @@ TEST(Change, RefusalsAndTheLoneCurrentRow)
         fx.controller.onFixedList(c.rows);
         fx.session.sent.clear();
         fx.host.controlsEnabled.clear();
-        fx.model().setCurrentAddress(QString::fromLatin1(c.current));
+        fx.host.setCurrentAddress(QString::fromLatin1(c.current));
         fx.controller.changeAddress();
         EXPECT_TRUE(fx.session.sent.isEmpty()) << c.name;
         EXPECT_TRUE(fx.host.controlsEnabled.isEmpty()) << c.name;

@@ -26,6 +26,7 @@ class RecordingHost : public TunnelHost
 {
 public:
     VPN *driver = nullptr;
+    TunnelFlags flags;
     RedialSettings settings {1, 2, 3};
     QStringList status;
     QStringList logLines;
@@ -116,7 +117,7 @@ struct OvpnEventsRig
         driver = std::make_unique<OvpnClient>(host.boxes, *tap, OvpnClient::QosQuery());
         host.driver = driver.get();
         host.tap = tap.get();
-        events = std::make_unique<TunnelEvents>(host);
+        events = std::make_unique<TunnelEvents>(host, host.flags);
     }
     ~OvpnEventsRig()
     {
@@ -260,7 +261,8 @@ TEST(TunnelRedialDecision, Table)
         bool logOut;
     } cases[] = {
         {LinkLost, 1, 2, false, true, false}, {LinkLost, 1, 0, false, false, true},
-        {LinkLost, 0, 2, false, false, true}, {Ended, 1, 2, false, true, false},
+        {LinkLost, 0, 2, false, false, true}, {LinkLost, 1, 2, true, false, false},
+        {LinkLost, 0, 2, true, false, false}, {Ended, 1, 2, false, true, false},
         {Ended, 1, 0, false, false, true},    {Ended, 1, 2, true, false, false},
         {Ended, 0, 2, false, false, true},    {Ended, 0, 2, true, false, false},
         {Refused, 1, 1, false, true, false},  {Refused, 1, 0, false, false, true},
@@ -281,7 +283,7 @@ TEST(TunnelRedialDecision, Table)
         OvpnClient ovpn(prompter, tap, {});
         host.driver = c.source == LinkLost ? static_cast<VPN *>(&dial) : &ovpn;
         host.settings = {c.onLinkFailure, c.attempts, 3};
-        TunnelEvents events(host);
+        TunnelEvents events(host, host.flags);
         events.prepareSignIn(QStringLiteral("u"), QStringLiteral("p"), QStringLiteral("s"));
         events.setLoggingOut(c.loggingOut);
         host.calls.clear();
@@ -384,7 +386,7 @@ struct DialEventsRig
     {
         qputenv("KVO_FAKE_LOG", log.path().toUtf8());
         host.driver = &driver;
-        events = std::make_unique<TunnelEvents>(host);
+        events = std::make_unique<TunnelEvents>(host, host.flags);
     }
     ~DialEventsRig()
     {
@@ -533,9 +535,14 @@ TEST(TunnelDrivers, OneDriverPerTunnelType)
         int setting;
         int kind;
         bool openVpn;
-    } cases[] = {{1, 1, false}, {2, 2, true}, {3, 3, false}, {0, 3, false}, {7, 3, false}};
+    } cases[] = {{1, 1, false}, {2, 2, true}, {3, 3, false}, {0, 0, false}, {7, 0, false}};
     for (const auto &c : cases) {
         const auto driver = createTunnelDriver(c.setting, services);
+        if (c.kind == 0) {
+            EXPECT_EQ(driver, nullptr) << c.setting;
+            continue;
+        }
+        ASSERT_NE(driver, nullptr) << c.setting;
         EXPECT_EQ(driver->tunnelType(), c.kind) << c.setting;
         EXPECT_EQ(dynamic_cast<OvpnClient *>(driver.get()) != nullptr, c.openVpn) << c.setting;
     }

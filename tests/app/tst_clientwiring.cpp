@@ -1,0 +1,292 @@
+// The wired program: MainController, the window, the tunnel rules, the
+// drivers and the session connection as ClientWiring joins them. The tunnel
+// programs are the fakes of tests/tunnel/fakes (the OpenVPN one prints a real
+// transcript), the session server is a loopback peer on port 10010.
+#include "app/clientwiring.h"
+#include "core/settings.h"
+#include "mainwindow/ctarvoclientdlg.h"
+#include "mainwindow/iplistcontroller.h"
+#include "mainwindow/iplistmodel.h"
+#include "mainwindow/maincontroller.h"
+#include "platform/clock.h"
+#include "platform/dialupppp.h"
+#include "platform/launcher.h"
+#include "platform/processlist.h"
+#include "platform/prompter.h"
+#include "session/sessioncodec.h"
+#include "support/testhome.h"
+#include "tunnel/tunnelevents.h"
+#include "widgets/clistctrlex.h"
+
+#include "session/sessionpeer.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+namespace {
+
+const QString kFakes = QStringLiteral(KVO_TUNNEL_FAKES_DIR);
+const QString kTranscripts = QStringLiteral(KVO_TEST_DATA_DIR "/openvpn");
+const QString kLinkLostText = QStringLiteral("모라솔 서비스가 끊어졌습니다.");
+
+class NoReset : public TcpConnectionResetter
+{
+public:
+    void firstPass() override { }
+    void secondPass() override { }
+};
+
+class FreeHotKey : public GlobalHotKey
+{
+public:
+    bool registerAltKey(int) override { return m_on = true; }
+    void unregisterKey() override { m_on = false; }
+    bool isRegistered() const override { return m_on; }
+
+private:
+    bool m_on = false;
+};
+
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task"))
+                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+bool openVpnRunning()
+{
+    return ProcessList::findFirstNamed(QStringLiteral("kvo_openvpn")).pid != 0;
+}
+
+// The program as KVOClient puts it together, in a program folder of its
+// own, with the redial settings given (on, count, seconds).
+struct Wired
+{
+    TestHome home;
+    QTemporaryDir fakeLog;
+    ScriptedPrompter prompter;
+    RecordingLauncher launcher;
+    MainController controller {prompter, launcher, Clock::system()};
+    CTarvoClientDlg window {controller};
+    std::unique_ptr<ClientWiring> wiring;
+    QStringList statusTexts;
+    int signInDialogs = 0;
+
+    Wired(int tunnelType, int redialOn, int redialCount, int redialSeconds)
+    {
+        qputenv("KVO_FAKE_LOG", fakeLog.path().toUtf8());
+        // Nothing answers on the web host: the version check and the QoS
+        // query fail at once.
+        home.write(QStringLiteral("KVOService.ini"),
+                   "[Service]\r\nWebHost=127.0.0.1:1\r\nWebHttpPort=1\r\nReportHost=127.0.0.1\r\n");
+        home.write(QStringLiteral("KVOClientSetup.ini"),
+                   QStringLiteral("[Option]\r\nRedialOnLinkFailure=%1\r\nRedialCount=%2\r\n"
+                                  "RedialSeconds=%3\r\nIsAutoChange=0\r\n[Entry]\r\nIsPPTP=%4\r\n")
+                       .arg(redialOn)
+                       .arg(redialCount)
+                       .arg(redialSeconds)
+                       .arg(tunnelType)
+                       .toUtf8());
+        QFile::copy(kFakes + QStringLiteral("/kvo_openvpn"),
+                    home.file(QStringLiteral("kvo_openvpn")));
+        QFile::setPermissions(home.file(QStringLiteral("kvo_openvpn")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ExeOwner);
+        home.write(QStringLiteral("transcript"),
+                   (kTranscripts + QStringLiteral("/up-then-sigterm.log")).toUtf8());
+        home.write(QStringLiteral("stay"), QByteArray());
+        home.write(QStringLiteral("tun"), QByteArray());
+
+        ClientWiring::Outside outside;
+        outside.dialUp = std::make_unique<PppDialUp>(DialUpPrograms {
+            kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
+            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl")});
+        outside.tunDevice = home.file(QStringLiteral("tun"));
+        outside.resetter = std::make_unique<NoReset>();
+        outside.hotKey = std::make_unique<FreeHotKey>();
+        wiring = std::make_unique<ClientWiring>(controller, window, prompter, launcher,
+                                                std::move(outside));
+        // The sign-in dialog itself is tested on its own; here its requests
+        // are counted.
+        QObject::disconnect(&controller, &MainController::signInDialogRequested, wiring.get(),
+                            nullptr);
+        QObject::connect(&controller, &MainController::signInDialogRequested,
+                         [this] { ++signInDialogs; });
+        QObject::connect(&controller, &MainController::statusTextChanged,
+                         [this](const QString &t) { statusTexts.append(t); });
+        wiring->start({});
+        QTest::qWait(50);
+        // The start-up version check finds no web host and says so.
+        prompter.clear();
+    }
+    ~Wired()
+    {
+        if (controller.tunnelUp())
+            controller.logOut();
+        wiring.reset();
+        qunsetenv("KVO_FAKE_LOG");
+    }
+
+    // What the sign-in does once the service has said yes.
+    int signIn(const QString &server)
+    {
+        wiring->account().userId = QStringLiteral("KVO@tester");
+        wiring->account().password = QStringLiteral("pw");
+        controller.fields().server = server;
+        return wiring->startTunnel();
+    }
+    bool waitTunnelUp(int ms = 5000)
+    {
+        return QTest::qWaitFor([&] { return controller.tunnelUp(); }, ms);
+    }
+    QTimer *redialTimer() { return controller.timer(MainTimer::RedialCountdown); }
+};
+
+} // namespace
+
+class TstClientWiring : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Log-out over OpenVPN: the window's flags are the tunnel rules' flags,
+    // so the end of openvpn that the log-out causes starts no countdown.
+    void openVpnLogOutEndsTheTunnelWithoutARedial()
+    {
+        SessionPeer peer(QStringLiteral("127.0.79.1"));
+        QVERIFY(peer.listening());
+        Wired w(TunnelKind::OpenVpn, 1, 2, 1);
+        QCOMPARE(w.signIn(QStringLiteral("127.0.79.1")), 0);
+        QVERIFY(w.waitTunnelUp());
+        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        QCOMPARE(w.controller.trayIconId(), int(TrayIcon::Connected));
+        QVERIFY(openVpnRunning());
+
+        w.controller.logOut();
+        QVERIFY(QTest::qWaitFor([] { return !openVpnRunning(); }, 3000));
+        QTest::qWait(300); // the end of openvpn is handled
+        QVERIFY(!w.controller.tunnelUp());
+        QVERIFY(w.wiring->tunnelEvents().loggingOut());
+        QVERIFY(!w.redialTimer()->isActive());
+        QVERIFY(!w.wiring->tunnelEvents().redialPending());
+        QCOMPARE(w.controller.trayIconId(), int(TrayIcon::NotConnected));
+        QCOMPARE(w.signInDialogs, 2); // at start and after the log-out
+        QVERIFY(!w.statusTexts.contains(QStringLiteral("1 초 후에 다시 접속을 시도 합니다.")));
+    }
+
+    // Sign-in and log-out cycles over a dial-up link: each link's watcher
+    // ends with it, no thread is left behind, and no stale watcher reports
+    // the next link as lost.
+    void dialUpCyclesLeaveNoWatcherBehind()
+    {
+        Wired w(TunnelKind::Pptp, 1, 2, 1);
+        int threadsAfterFirst = 0;
+        for (int cycle = 0; cycle < 4; ++cycle) {
+            QCOMPARE(w.signIn(QStringLiteral("up.test")), 0);
+            QVERIFY(w.waitTunnelUp());
+            QVERIFY(QTest::qWaitFor(
+                [&] { return w.wiring->tunnelEvents().linkWatcherCount() == 1; }, 3000));
+            w.controller.logOut();
+            QCOMPARE(w.wiring->tunnelEvents().linkWatcherCount(), 0);
+            QVERIFY(!w.controller.tunnelUp());
+            QCOMPARE(w.controller.trayIconId(), int(TrayIcon::NotConnected));
+            QTest::qWait(100);
+            if (cycle == 0)
+                threadsAfterFirst = threadCount();
+        }
+        QVERIFY2(threadCount() <= threadsAfterFirst,
+                 qPrintable(QStringLiteral("%1 threads after four cycles, %2 after one")
+                                .arg(threadCount())
+                                .arg(threadsAfterFirst)));
+        QVERIFY(!w.statusTexts.contains(kLinkLostText));
+        QVERIFY(!w.redialTimer()->isActive());
+    }
+
+    // A forced sign-out on a dial-up link: the link is hung up, so the tray
+    // says so and its tunnel commands are off.
+    void forcedSignOutOnDialUpShowsTheTunnelDown()
+    {
+        Wired w(TunnelKind::L2tp, 1, 2, 1);
+        QCOMPARE(w.signIn(QStringLiteral("up.test")), 0);
+        QVERIFY(w.waitTunnelUp());
+        w.controller.forcedSignOut(QStringLiteral("통신에 문제가 발생하여 연결을 종료합니다."));
+        QVERIFY(!w.controller.tunnelUp());
+        QCOMPARE(w.controller.trayIconId(), int(TrayIcon::NotConnected));
+        QCOMPARE(w.controller.trayTip(), QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다."));
+        QCOMPARE(w.wiring->tunnelEvents().linkWatcherCount(), 0);
+        QVERIFY(!w.controller.timer(MainTimer::ElapsedTime)->isActive());
+        QVERIFY(w.prompter.texts().contains(
+            QStringLiteral("통신에 문제가 발생하여 연결을 종료합니다.")));
+        QTest::qWait(700); // longer than a watcher's poll
+        QVERIFY(!w.statusTexts.contains(kLinkLostText));
+        QVERIFY(!w.redialTimer()->isActive());
+    }
+
+    // The tunnel lost and dialled again: the countdown, the new tunnel, the
+    // new session sign-in; the address in use before the loss is gone
+    // everywhere, so the first list after the redial marks no row in use.
+    void redialAfterALostTunnelStartsAFreshSession()
+    {
+        SessionPeer peer(QStringLiteral("127.0.79.2"));
+        QVERIFY(peer.listening());
+        Wired w(TunnelKind::OpenVpn, 1, 2, 1);
+        QCOMPARE(w.signIn(QStringLiteral("127.0.79.2")), 0);
+        QVERIFY(w.waitTunnelUp());
+        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        QVERIFY(QTest::qWaitFor([&] { return w.wiring->session().connected(); }, 3000));
+
+        FixedIpInfo a {QStringLiteral("211.1.1.1"), 1, 1, 30, QString()};
+        FixedIpInfo b {QStringLiteral("211.1.1.2"), 2, 1, 30, QString()};
+        peer.send(encodeFrame(SM_IP_CHANGE_OK, 0, encodeAddress(QStringLiteral("211.1.1.1"))));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return w.controller.currentAddress() == QStringLiteral("211.1.1.1"); }, 3000));
+
+        // openvpn dies under the client.
+        const pid_t pid = ProcessList::findFirstNamed(QStringLiteral("kvo_openvpn")).pid;
+        QVERIFY(pid != 0);
+        ::kill(pid, SIGKILL);
+        QVERIFY(QTest::qWaitFor([&] { return w.redialTimer()->isActive(); }, 3000));
+        QVERIFY(w.controller.currentAddress().isEmpty());
+        QCOMPARE(w.controller.trayIconId(), int(TrayIcon::NotConnected));
+
+        // One second of countdown, then the attempt brings the tunnel back.
+        QVERIFY(w.waitTunnelUp(8000));
+        QVERIFY(peer.waitForBytes(1, 12 + 812, 5000));
+        QVERIFY(w.statusTexts.contains(QStringLiteral("1 초 후에 다시 접속을 시도 합니다.")));
+        QVERIFY(QTest::qWaitFor([&] { return w.wiring->session().connected(); }, 3000));
+
+        peer.send(encodeFrame(SM_IP_INFO, 2, SessionEncode::fixedList({a, b})));
+        IpListModel &model = w.wiring->ipList().model();
+        QVERIFY(QTest::qWaitFor([&] { return model.rows().rowCount() == 2; }, 3000));
+        for (int r = 0; r < 2; ++r)
+            QVERIFY2(model.rows().text(r, 3) != IpState::InUse,
+                     qPrintable(model.rows().text(r, 0)));
+    }
+
+    // The session server closes the connection: the session signs in again
+    // over the same tunnel; the tunnel and the window stay as they are.
+    void sessionCloseReconnectsOverTheSameTunnel()
+    {
+        SessionPeer peer(QStringLiteral("127.0.79.3"));
+        QVERIFY(peer.listening());
+        Wired w(TunnelKind::OpenVpn, 1, 2, 1);
+        QCOMPARE(w.signIn(QStringLiteral("127.0.79.3")), 0);
+        QVERIFY(w.waitTunnelUp());
+        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        peer.at(0).socket->disconnectFromHost();
+        QVERIFY(peer.waitForBytes(1, 12 + 812, 5000));
+        QCOMPARE(peer.at(1).received.left(824), peer.at(0).received.left(824));
+        QVERIFY(w.controller.tunnelUp());
+        QVERIFY(w.statusTexts.contains(QStringLiteral("세션 관리서버 재연결중..")));
+        QCOMPARE(w.signInDialogs, 1);
+        QVERIFY2(w.prompter.boxes().isEmpty(),
+                 qPrintable(w.prompter.texts().join(QLatin1Char('|'))));
+    }
+};
+
+QTEST_MAIN(TstClientWiring)
+#include "tst_clientwiring.moc"

@@ -3,6 +3,7 @@
 #include "tapadapter.h"
 
 #include "platform/codepage.h"
+#include "platform/ipv4.h"
 #include "platform/processlist.h"
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
@@ -165,6 +166,11 @@ int OvpnClient::Connect(TunnelNotifier *notify, const QString &userId, const QSt
     m_userId = userId;
     m_password = password;
     m_server = server;
+    // The remote on openvpn's command line: an address or a host name only.
+    if (!isServerAddress(server)) {
+        m_startResult = OvpnEvent::StartFailed;
+        return m_startResult;
+    }
 
     m_qos = OvpnOutput::qosFromReply(m_qosQuery ? m_qosQuery(userId) : QString());
 

@@ -153,6 +153,22 @@ TEST(OvpnClientRun, ProgramThatCannotStartGivesThirteenAndNoEvent)
     EXPECT_TRUE(rig.notices.ovpn.isEmpty());
 }
 
+// The server is openvpn's --remote: only an IPv4 address or a host name.
+TEST(OvpnClientRun, ServerThatIsNoAddressOrNameStartsNothing)
+{
+    for (const char *server : {"10.200.0.1 --up /tmp/x", "--config", "$(reboot)", "", "1.2.3"}) {
+        SCOPED_TRACE(server);
+        OvpnRig rig;
+        rig.playUpAndStay();
+        EXPECT_EQ(rig.client->Connect(&rig.notifier, QStringLiteral("u"), QStringLiteral("p"),
+                                      QString::fromUtf8(server)),
+                  13);
+        EXPECT_EQ(rig.client->processId(), 0);
+        EXPECT_TRUE(rig.qosQueries.isEmpty());
+        EXPECT_TRUE(rig.home.read(QStringLiteral("args.out")).isEmpty()); // nothing started
+    }
+}
+
 TEST(OvpnClientTap, MissingAdapterAsksAndADeclineGivesEleven)
 {
     const QString question =
@@ -329,8 +345,7 @@ TEST(OvpnClientStop, LeftoverThatIgnoresSigtermIsEnded)
     OvpnRig rig;
     rig.client->CloseExisting();
     // Ended and reaped (by its parent here, which the event loop lets run).
-    const bool ended =
-        waitUntil([&] { return leftover.state() == QProcess::NotRunning; }, 5000);
+    const bool ended = waitUntil([&] { return leftover.state() == QProcess::NotRunning; }, 5000);
     if (!ended)
         leftover.kill();
     EXPECT_TRUE(ended);

@@ -289,8 +289,9 @@ void ClientWiring::start(const QStringList &arguments)
     m_controller.setTunnelDriver(m_driverHandle.get());
     m_controller.setSessionLink(m_sessionBridge.get());
     m_controller.setIpList(m_ipList.get());
-    m_controller.setVersionCheck(
-        [this](const QString &commandLine) { return m_versionCheck->CheckForUpdate(commandLine); });
+    m_controller.setVersionCheck([this](const QStringList &commandLine) {
+        return m_versionCheck->CheckForUpdate(commandLine);
+    });
     connect(&m_controller, &MainController::automaticSignInRequested, this,
             &ClientWiring::automaticSignIn, Qt::QueuedConnection);
     m_controller.initialise(arguments);
@@ -310,7 +311,7 @@ Settings &ClientWiring::settings()
 
 bool ClientWiring::checkForUpdate()
 {
-    return m_versionCheck->CheckForUpdate(m_controller.commandLine().join(QLatin1Char(' ')));
+    return m_versionCheck->CheckForUpdate(m_controller.commandLine());
 }
 
 int ClientWiring::reportFailure(int code, const QString &reply)
@@ -489,7 +490,7 @@ void ClientWiring::returnToSignIn()
 
 void ClientWiring::checkVersion(const QString &updaterArgument)
 {
-    m_versionCheck->CheckForUpdate(updaterArgument);
+    m_versionCheck->CheckForUpdate(QStringList {updaterArgument});
 }
 
 QTimer *ClientWiring::timer(int id)

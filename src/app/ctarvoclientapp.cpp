@@ -68,10 +68,23 @@ int CTarvoClientApp::InitInstance(int argc, char **argv)
 
     // One copy per login session, named after the executable.
     InstanceLock lock;
-    if (!lock.acquire(applicationName())) {
+    switch (lock.acquire(applicationName())) {
+    case InstanceLock::Result::Acquired:
+        break;
+    case InstanceLock::Result::HeldByAnother:
         prompter->show(QStringLiteral("이미 실행중 입니다.\n트레이 아이콘을 확인하여 주십시오."),
                        QString(), Mb::Information);
         return 0;
+    case InstanceLock::Result::UnsafeFolder:
+        // Without a folder only this user can write, another user could hold
+        // or plant the lock: refuse rather than guess.
+        prompter->show(
+            QStringLiteral("실행 확인용 폴더(%1)를 이 사용자만 쓸 수 있는 폴더로 확인할 수 없어 "
+                           "프로그램을 시작하지 않습니다.\nXDG_RUNTIME_DIR를 이 사용자만 쓸 수 "
+                           "있는 폴더로 지정한 뒤 다시 실행해 주십시오.")
+                .arg(lock.folder()),
+            kNoticeCaption, Mb::Failure);
+        return 1;
     }
 
     DesktopLauncher launcher;

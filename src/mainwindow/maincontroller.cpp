@@ -238,7 +238,7 @@ void MainController::initialise(const QStringList &arguments)
     m_commandLine = arguments;
 
     // The version check may end the program in favour of the updater.
-    if (m_versionCheck && m_versionCheck(m_commandLine.join(QLatin1Char(' '))))
+    if (m_versionCheck && m_versionCheck(m_commandLine))
         return;
 
     CheckedIpFile::load(checkedIpPath(), m_checkedList);

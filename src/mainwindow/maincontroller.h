@@ -117,7 +117,7 @@ public:
     void setIpList(IpListOperations *list) { m_ipList = list; }
     // The start-up version check: given the command line, true when the
     // program is ending in favour of the updater.
-    void setVersionCheck(std::function<bool(const QString &)> check)
+    void setVersionCheck(std::function<bool(const QStringList &)> check)
     {
         m_versionCheck = std::move(check);
     }
@@ -249,7 +249,7 @@ private:
     SessionLink *m_session = nullptr;
     TunnelDriverHandle *m_tunnel = nullptr;
     IpListOperations *m_ipList = nullptr;
-    std::function<bool(const QString &)> m_versionCheck;
+    std::function<bool(const QStringList &)> m_versionCheck;
 
     QTimer m_elapsedTimer;
     QTimer m_redialTimer;

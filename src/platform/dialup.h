@@ -53,6 +53,7 @@ enum Error : unsigned {
     PppNoProtocolsConfigured = 720,
     PppLcpTerminated = 734,
     ServerIdentity = 778, // the server did not prove its identity
+    BadServerName = 868, // the server address is neither an IPv4 address nor a host name
     VpnTimeout = 809, // the key exchange with the server failed (L2TP/IPsec)
 };
 

@@ -1,6 +1,7 @@
 #include "dialupppp.h"
 
 #include "inifile.h"
+#include "ipv4.h"
 
 #include <QDir>
 #include <QFile>
@@ -288,6 +289,10 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
     QString psk;
     if (!readEntry(phoneBook, params.entryName, &entry, &psk))
         return Ras::CannotFindPhonebookEntry;
+    // The server goes into pppd's pty command (run by /bin/sh) and into the
+    // swanctl and xl2tpd files: an address or a host name only.
+    if (!isServerAddress(entry.localPhoneNumber))
+        return Ras::BadServerName;
     // A line break would end the option or the configuration line early.
     for (const QString *text : std::initializer_list<const QString *> {
              &params.userName, &params.password, &psk, &entry.localPhoneNumber}) {

@@ -1,5 +1,8 @@
 #include "ipv4.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <arpa/inet.h>
 
 namespace Ipv4 {
@@ -25,3 +28,50 @@ QString fromBytes(const unsigned char bytes[4])
 }
 
 } // namespace Ipv4
+
+namespace {
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool isDottedQuad(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part.size() > 3 || (part.size() > 1 && part.front() == u'0'))
+            return false;
+        if (!std::all_of(part.begin(), part.end(), isAsciiDigit) || part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+bool isHostName(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 253)
+        return false;
+    const QStringList labels = text.split(QLatin1Char('.'));
+    for (const QString &label : labels) {
+        if (label.isEmpty() || label.size() > 63 || label.front() == u'-' || label.back() == u'-')
+            return false;
+        for (QChar c : label) {
+            const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+            if (!letter && !isAsciiDigit(c) && c != QLatin1Char('-'))
+                return false;
+        }
+    }
+    // "1.2.3" or "256.1.1.1" is a broken address, not a name.
+    return !std::all_of(labels.back().begin(), labels.back().end(), isAsciiDigit);
+}
+
+} // namespace
+
+bool isServerAddress(const QString &text)
+{
+    return isDottedQuad(text) || isHostName(text);
+}

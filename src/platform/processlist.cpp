@@ -3,10 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,6 +100,26 @@ bool terminate(pid_t pid)
     if (pid <= 0)
         return false;
     return ::kill(pid, SIGTERM) == 0;
+}
+
+bool stop(pid_t pid, int graceMs)
+{
+    if (pid <= 0)
+        return false;
+    const int fd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return terminate(pid); // a kernel without pidfds: SIGTERM only
+    if (::syscall(SYS_pidfd_send_signal, fd, SIGTERM, nullptr, 0) != 0) {
+        ::close(fd);
+        return false;
+    }
+    // Sent whatever became of the process: one that has ended (even one
+    // whose id was used again) only answers ESRCH.
+    QTimer::singleShot(graceMs, [fd] {
+        ::syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
+        ::close(fd);
+    });
+    return true;
 }
 
 bool isRunning(pid_t pid)

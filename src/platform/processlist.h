@@ -28,6 +28,12 @@ ProcessEntry findFirstNamed(const QString &name);
 // Sends SIGTERM; false when the process is gone or may not be signalled.
 bool terminate(pid_t pid);
 
+// Ends a process unconditionally: SIGTERM now and, when it has not ended
+// after graceMs, SIGKILL from the event loop. The process is held by a pidfd
+// from the start, so a process id used again in between is never hit. False
+// when the process is gone or may not be signalled.
+bool stop(pid_t pid, int graceMs);
+
 // True while the process exists and is not a zombie.
 bool isRunning(pid_t pid);
 

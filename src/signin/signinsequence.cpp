@@ -1,6 +1,7 @@
 #include "signinsequence.h"
 
 #include "core/settings.h"
+#include "platform/ipv4.h"
 #include "platform/prompter.h"
 #include "web/servicerequests.h"
 
@@ -44,9 +45,15 @@ QString SignInSequence::askAvailability(const QString &id, const QString &passwo
 
 QString SignInSequence::askServer(const QString &id, const QString &password, const QString &code)
 {
+    QString server;
     if (m_host.fields().productType == DynamicIp)
-        return code.isEmpty() ? QString() : m_requests.serverDynamic(id, password, code);
-    return m_requests.serverFixed(id, password);
+        server = code.isEmpty() ? QString() : m_requests.serverDynamic(id, password, code);
+    else
+        server = m_requests.serverFixed(id, password);
+    // A reply that is neither an IPv4 address nor a host name is no server:
+    // it must not reach the settings file, a tunnel program's command line
+    // or its configuration. It counts as no answer.
+    return isServerAddress(server) ? server : QString();
 }
 
 SignInSequence::Outcome SignInSequence::runInteractive(const Input &input)

@@ -80,6 +80,7 @@ private:
     Outcome interactiveOnce(const Input &input, bool &again);
     QString askAvailability(const QString &id, const QString &password, const QString &code,
                             bool &sent);
+    // The server reply; empty when there is none or it is no usable address.
     QString askServer(const QString &id, const QString &password, const QString &code);
 
     SignInHost &m_host;

@@ -3,6 +3,7 @@
 #include "tapadapter.h"
 
 #include "platform/codepage.h"
+#include "platform/ipv4.h"
 #include "platform/processlist.h"
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
@@ -29,11 +30,39 @@ struct OvpnClient::Run
     QByteArray userAnswer;
     QByteArray passwordAnswer;
     int lastCode = 0;
-    bool ended = false;
+    bool ended = false; // reaped: only then is the child gone
     bool silenced = false; // a newer Connect took over: no more events
+    bool stopping = false; // asked to end: its last lines are no news any more
 };
 
 namespace {
+
+// How long openvpn gets to remove its routes and address after SIGTERM
+// before it is killed. Within the 1000 ms that Disconnect waits, so that a
+// child that ignored the SIGTERM is normally reaped before Disconnect
+// returns.
+constexpr int kStopGraceMs = 700;
+constexpr int kDisconnectWaitMs = 1000;
+
+// Ends a child unconditionally: SIGTERM, then SIGKILL when it has not ended
+// after the grace. openvpn 2.6 can miss a SIGTERM that arrives while it
+// restarts its connection, and would then go on retrying. The timer belongs
+// to the process object, so it fires also after the driver has let the
+// child go.
+void stopChild(QProcess *p)
+{
+    if (p->state() == QProcess::NotRunning || p->property("kvoStopping").toBool())
+        return;
+    p->setProperty("kvoStopping", true);
+    p->terminate();
+    auto *escalate = new QTimer(p);
+    escalate->setSingleShot(true);
+    QObject::connect(escalate, &QTimer::timeout, p, [p] {
+        if (p->state() != QProcess::NotRunning)
+            p->kill();
+    });
+    escalate->start(kStopGraceMs);
+}
 
 // Children of drivers that were deleted or replaced while their tunnel was
 // up: the tunnel stays (deleting a driver does not end it), and CloseExisting
@@ -115,18 +144,19 @@ void OvpnClient::CloseExisting()
     // end is not waited for.
     if (m_run && m_run->process && !m_run->ended &&
         m_run->process->state() != QProcess::NotRunning) {
-        m_run->process->terminate();
+        m_run->stopping = true;
+        stopChild(m_run->process);
         return;
     }
     for (QProcess *p : orphans()) {
-        if (p->state() != QProcess::NotRunning) {
-            p->terminate();
+        if (p->state() != QProcess::NotRunning && !p->property("kvoStopping").toBool()) {
+            stopChild(p);
             return;
         }
     }
     const ProcessEntry leftover = ProcessList::findFirstNamed(kProgramName);
     if (leftover.pid > 0)
-        ProcessList::terminate(leftover.pid);
+        ProcessList::stop(leftover.pid, kStopGraceMs);
 }
 
 int OvpnClient::Connect(TunnelNotifier *notify, const QString &userId, const QString &password,
@@ -136,6 +166,11 @@ int OvpnClient::Connect(TunnelNotifier *notify, const QString &userId, const QSt
     m_userId = userId;
     m_password = password;
     m_server = server;
+    // The remote on openvpn's command line: an address or a host name only.
+    if (!isServerAddress(server)) {
+        m_startResult = OvpnEvent::StartFailed;
+        return m_startResult;
+    }
 
     m_qos = OvpnOutput::qosFromReply(m_qosQuery ? m_qosQuery(userId) : QString());
 
@@ -211,7 +246,9 @@ void OvpnClient::onOutput(Run *run)
 
 void OvpnClient::handleLine(Run *run, const QString &line)
 {
-    if (run->silenced)
+    // A child on its way out may still print (a retry's "Connection
+    // refused", even a completed start): none of it is news.
+    if (run->silenced || run->stopping)
         return;
     QString address;
     if (OvpnOutput::assignedAddress(line, &address))
@@ -256,9 +293,13 @@ void OvpnClient::Disconnect()
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(p, &QProcess::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    // SIGTERM lets openvpn remove its routes and address before it ends.
-    p->terminate();
-    limit.start(1000);
+    // SIGTERM lets openvpn remove its routes and address before it ends;
+    // SIGKILL follows after the grace. Should the child still not be reaped
+    // when the wait is over, it stays recorded as running and its end is
+    // handled by the event loop later.
+    m_run->stopping = true;
+    stopChild(p);
+    limit.start(kDisconnectWaitMs);
     loop.exec();
 }
 

@@ -1,6 +1,7 @@
 #include "pptpclient.h"
 
 #include "platform/eventwait.h"
+#include "platform/ipv4.h"
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
 
@@ -64,6 +65,9 @@ int PptpClient::Connect(TunnelNotifier *notify, const QString &userId, const QSt
                         const QString &server)
 {
     CloseExisting();
+    // Only an address or a host name becomes the entry's phone number.
+    if (!isServerAddress(server))
+        return int(Ras::BadServerName);
     Ras::DialParams params {kEntryName, userId.left(kCredentialChars),
                             password.left(kCredentialChars)};
     m_status = Ras::ConnStatus();

@@ -4,8 +4,6 @@
 #include "platform/processlist.h"
 #include "platform/programfolder.h"
 
-#include <QProcess>
-
 QString localVersionText()
 {
     return QStringLiteral(KVO_VERSION_TEXT);
@@ -36,7 +34,7 @@ QString VersionCheck::updaterPath()
     return ProgramFolder::filePath(QStringLiteral("KVOUpdate"));
 }
 
-bool VersionCheck::CheckForUpdate(const QString &argument)
+bool VersionCheck::CheckForUpdate(const QStringList &arguments)
 {
     const QString remote = m_hooks.fetchCurrentVersion ? m_hooks.fetchCurrentVersion() : QString();
     if (!isNewerVersion(remote, localVersionText()))
@@ -44,8 +42,8 @@ bool VersionCheck::CheckForUpdate(const QString &argument)
     if (m_hooks.log)
         m_hooks.log(QStringLiteral("업데이트 있음"));
     if (!(m_hooks.updaterRunning && m_hooks.updaterRunning())) {
-        // The updater gets our command line.
-        m_launcher.startProgram(updaterPath(), QProcess::splitCommand(argument));
+        // The updater gets our command line, each argument as it is.
+        m_launcher.startProgram(updaterPath(), arguments);
     }
     if (m_hooks.exitProgram)
         m_hooks.exitProgram();

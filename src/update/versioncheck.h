@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -30,8 +31,10 @@ public:
     };
     VersionCheck(Hooks hooks, Launcher &launcher);
 
-    // Returns true when the program is ending in favour of the updater.
-    bool CheckForUpdate(const QString &argument);
+    // Returns true when the program is ending in favour of the updater. The
+    // updater gets the arguments exactly as given, one by one: the
+    // program's own command line, or "boot" before a redial.
+    bool CheckForUpdate(const QStringList &arguments);
 
     static QString updaterPath();
 

@@ -277,6 +277,74 @@ TEST(SignIn, ServerProblems)
     }
 }
 
+// The server reply reaches pppd's pty command (a shell), the swanctl and
+// xl2tpd files and openvpn's command line: anything but an IPv4 address or a
+// host name is no usable answer. Nothing is resolved, written or dialled.
+TEST(SignIn, ServerReplyThatIsNoAddressOrNameIsNoAnswer)
+{
+    const QString replies[] = {
+        QStringLiteral("10.0.0.1; reboot"),
+        QStringLiteral("$(touch /tmp/x)"),
+        QStringLiteral("vpn1.example --up"),
+        QStringLiteral("-oProxyCommand=x"),
+        QStringLiteral("vpn1\nlns = evil"),
+        QStringLiteral("\"vpn1.example\""),
+        QStringLiteral("1.2.3"),
+        QStringLiteral("256.1.1.1"),
+        QStringLiteral("vpn1.example:80"),
+        QStringLiteral("서버.example"),
+    };
+    for (const QString &reply : replies) {
+        SCOPED_TRACE(reply.toStdString());
+        {
+            Fixture t;
+            t.web.reply(kPath, QStringLiteral("OK"));
+            t.web.reply(kPath, reply,
+                        QStringLiteral("vezi_id=abc&vezi_password=pw&content=goodserver"));
+            EXPECT_EQ(t.sequence.runInteractive(t.input(QStringLiteral("abc"))),
+                      SignInSequence::Outcome::Stay);
+            EXPECT_EQ(t.prompter.texts(),
+                      QStringList {QStringLiteral(
+                          "서버 주소를 받아오지 못했습니다. 다시 시도해 주십시오.")});
+            EXPECT_EQ(t.prompter.boxes().first().flags, 0x1010u);
+            EXPECT_TRUE(t.resolved.isEmpty());
+            EXPECT_TRUE(
+                t.host.settingsFile.readString(SettingKeys::Entry, SettingKeys::SERVER).isEmpty());
+            EXPECT_EQ(t.host.calls, QStringList {QStringLiteral("version")});
+        }
+        {
+            Fixture t; // automatic: as an empty server, the dialog without a message
+            t.host.a.userId = QStringLiteral("abc");
+            t.host.a.password = QStringLiteral("pw");
+            t.web.reply(kPath, QStringLiteral("OK"));
+            t.web.reply(kPath, reply,
+                        QStringLiteral("vezi_id=abc&vezi_password=pw&content=goodserver"));
+            EXPECT_EQ(t.sequence.runAutomatic(), SignInSequence::Outcome::OpenDialog);
+            EXPECT_TRUE(t.prompter.boxes().isEmpty());
+            EXPECT_TRUE(t.host.calls.isEmpty());
+            EXPECT_TRUE(t.host.f.server.isEmpty());
+        }
+    }
+}
+
+TEST(SignIn, AddressesAndHostNamesAreServers)
+{
+    for (const QString &reply :
+         {QStringLiteral("10.200.0.1"), QStringLiteral("0.0.0.0"), QStringLiteral("vpn"),
+          QStringLiteral("VPN-1.Example.COM"), QStringLiteral("xn--3e0b707e.example"),
+          QStringLiteral("a1.b2.c3.d4e")}) {
+        SCOPED_TRACE(reply.toStdString());
+        Fixture t;
+        t.web.reply(kPath, QStringLiteral("OK"));
+        t.web.reply(kPath, reply,
+                    QStringLiteral("vezi_id=abc&vezi_password=pw&content=goodserver"));
+        EXPECT_EQ(t.sequence.runInteractive(t.input(QStringLiteral("abc"))),
+                  SignInSequence::Outcome::Started);
+        EXPECT_EQ(t.resolved, QStringList {reply});
+        EXPECT_EQ(t.host.settingsFile.readString(SettingKeys::Entry, SettingKeys::SERVER), reply);
+    }
+}
+
 TEST(SignIn, ConnectErrorGoesToTheReportAndTheDialogStays)
 {
     Fixture t;

@@ -193,6 +193,57 @@ TEST(DialUpPptp, FailuresReportTheirErrorNumbers)
     }
 }
 
+// The server goes into pppd's pty command, which /bin/sh runs, and into the
+// swanctl and xl2tpd files: only an IPv4 address or a host name gets there.
+// The driver refuses anything else before it writes the entry, and the
+// layer refuses an entry that holds one (an edited phone book).
+TEST(DialUpServerAddress, AnythingButAnAddressOrAHostNameIsRefusedWith868)
+{
+    const char *bad[] = {"up.pptp; touch /tmp/kvo-pwned",
+                         "$(reboot)",
+                         "up.pptp --x",
+                         "-oProxyCommand",
+                         "up.l2tp\nlns = evil",
+                         "\"up.pptp\"",
+                         "",
+                         "1.2.3"};
+    for (unsigned type : {1u, 3u}) {
+        for (const char *server : bad) {
+            SCOPED_TRACE(std::string(server) + (type == 1 ? " pptp" : " l2tp"));
+            DialRig rig(type);
+            EXPECT_EQ(rig.connect(server), 868);
+            Ras::Entry e;
+            EXPECT_FALSE(
+                PppDialUp::readEntry(rig.client.phoneBookPath(), QStringLiteral("KVO"), &e));
+            EXPECT_TRUE(QDir(rig.log.path()).isEmpty()); // no program ran
+
+            // Written behind the driver's back: the dial refuses it. (A line
+            // break does not survive the phone book's own format.)
+            if (QByteArray(server).contains('\n'))
+                continue;
+            ASSERT_EQ(rig.dialUp.setEntryProperties(
+                          rig.client.phoneBookPath(), QStringLiteral("KVO"),
+                          PptpClient::entryFor(type, QString::fromUtf8(server))),
+                      0u);
+            if (type != 1) {
+                ASSERT_EQ(rig.dialUp.setPreSharedKey(rig.client.phoneBookPath(),
+                                                     QStringLiteral("KVO"),
+                                                     PptpClient::kPreSharedKey),
+                          0u);
+            }
+            Ras::Handle handle = 0;
+            EXPECT_EQ(rig.dialUp.dial(
+                          rig.client.phoneBookPath(),
+                          {QStringLiteral("KVO"), QStringLiteral("u"), QStringLiteral("p")},
+                          [](int, unsigned) {}, &handle),
+                      868u);
+            EXPECT_EQ(handle, Ras::Handle(0));
+            EXPECT_TRUE(QDir(rig.log.path()).isEmpty());
+            EXPECT_TRUE(rig.notices.ras.isEmpty());
+        }
+    }
+}
+
 TEST(DialUpL2tp, IpsecThenXl2tpdWithSecretsInPrivateFiles)
 {
     DialRig rig(3);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -45,7 +46,10 @@ struct OvpnRig
     ~OvpnRig()
     {
         if (client && client->processId() != 0) {
-            ProcessList::terminate(pid_t(client->processId()));
+            const pid_t pid = pid_t(client->processId());
+            ProcessList::terminate(pid);
+            if (!waitUntil([&] { return client->processId() == 0; }, 3000))
+                ::kill(pid, SIGKILL); // one that ignores SIGTERM
             waitUntil([&] { return client->processId() == 0; }, 3000);
         }
     }
@@ -149,6 +153,22 @@ TEST(OvpnClientRun, ProgramThatCannotStartGivesThirteenAndNoEvent)
     EXPECT_TRUE(rig.notices.ovpn.isEmpty());
 }
 
+// The server is openvpn's --remote: only an IPv4 address or a host name.
+TEST(OvpnClientRun, ServerThatIsNoAddressOrNameStartsNothing)
+{
+    for (const char *server : {"10.200.0.1 --up /tmp/x", "--config", "$(reboot)", "", "1.2.3"}) {
+        SCOPED_TRACE(server);
+        OvpnRig rig;
+        rig.playUpAndStay();
+        EXPECT_EQ(rig.client->Connect(&rig.notifier, QStringLiteral("u"), QStringLiteral("p"),
+                                      QString::fromUtf8(server)),
+                  13);
+        EXPECT_EQ(rig.client->processId(), 0);
+        EXPECT_TRUE(rig.qosQueries.isEmpty());
+        EXPECT_TRUE(rig.home.read(QStringLiteral("args.out")).isEmpty()); // nothing started
+    }
+}
+
 TEST(OvpnClientTap, MissingAdapterAsksAndADeclineGivesEleven)
 {
     const QString question =
@@ -242,4 +262,91 @@ TEST(OvpnClientLifetime, DeletingTheDriverLeavesTheTunnelAndTheNextDriverEndsIt)
     EXPECT_TRUE(waitUntil([&] { return !ProcessList::isRunning(pid); }, 3000));
     QTest::qWait(50);
     EXPECT_EQ(rig.notices.ovpn.size(), 6);
+}
+
+// openvpn 2.6 can miss a SIGTERM while it restarts its connection. The stop
+// must end such a child all the same, and nothing it prints on its way out
+// may reach the main window: no second refusal (a second "서버에 연결 실패"
+// and a restarted countdown), no tunnel coming back up.
+TEST(OvpnClientStop, ChildThatIgnoresSigtermIsEndedAndPostsNothingMore)
+{
+    struct Row
+    {
+        const char *name;
+        bool tunnelUp; // up and staying, else refused and retrying
+        bool disconnect; // the log-out's Disconnect, else event 7's CloseExisting
+        QList<int> expected;
+    };
+    const Row rows[] = {
+        {"refused, then CloseExisting", false, false, {7}},
+        {"refused, then Disconnect", false, true, {7}},
+        {"up, then Disconnect", true, true, {1, 2, 2, 3, 4, 5, 6}},
+        {"up, then CloseExisting", true, false, {1, 2, 2, 3, 4, 5, 6}},
+    };
+    const QByteArray refused = "2024-05-02 10:00:01 TCP: connect to [AF_INET]10.200.0.1:80 "
+                               "failed: Connection refused\n";
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        OvpnRig rig;
+        if (row.tunnelUp) {
+            rig.playUpAndStay();
+        } else {
+            // Refused, and refused again every 0.3 s as openvpn retries.
+            rig.home.write(QStringLiteral("refused.log"), refused);
+            rig.home.write(QStringLiteral("transcript"),
+                           rig.home.file(QStringLiteral("refused.log")).toUtf8());
+            rig.home.write(QStringLiteral("stay"), QByteArray());
+            rig.home.write(QStringLiteral("retry"), refused);
+        }
+        rig.home.write(QStringLiteral("ignore-term"), QByteArray());
+        ASSERT_EQ(rig.client->Connect(&rig.notifier, QStringLiteral("u"), QStringLiteral("p"),
+                                      QStringLiteral("10.200.0.1")),
+                  0);
+        ASSERT_TRUE(waitUntil([&] { return rig.notices.ovpn.contains(row.tunnelUp ? 5 : 7); }));
+        const pid_t pid = pid_t(rig.client->processId());
+        ASSERT_GT(pid, 0);
+        if (row.tunnelUp) // from now on it keeps saying the tunnel is up
+            rig.home.write(QStringLiteral("retry"),
+                           "2024-05-02 10:00:09 Initialization Sequence Completed\n");
+
+        if (row.disconnect)
+            rig.client->Disconnect();
+        else
+            rig.client->CloseExisting();
+
+        // Ended means reaped: the driver reports no child only then.
+        EXPECT_TRUE(waitUntil([&] { return rig.client->processId() == 0; }, 5000));
+        EXPECT_FALSE(ProcessList::isRunning(pid));
+        QTest::qWait(700); // two more retries' worth of output, were it alive
+        EXPECT_EQ(rig.notices.ovpn, row.expected);
+    }
+}
+
+// A program of ours left by an earlier run that ignores SIGTERM is ended too.
+TEST(OvpnClientStop, LeftoverThatIgnoresSigtermIsEnded)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/kvo_openvpn");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 0.05; done\n");
+    }
+    QFile::setPermissions(path,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcess leftover;
+    leftover.start(path, {});
+    ASSERT_TRUE(leftover.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] {
+        return ProcessList::findFirstNamed(QStringLiteral("kvo_openvpn")).pid ==
+            pid_t(leftover.processId());
+    }));
+
+    OvpnRig rig;
+    rig.client->CloseExisting();
+    // Ended and reaped (by its parent here, which the event loop lets run).
+    const bool ended = waitUntil([&] { return leftover.state() == QProcess::NotRunning; }, 5000);
+    if (!ended)
+        leftover.kill();
+    EXPECT_TRUE(ended);
 }

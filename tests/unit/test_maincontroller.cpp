@@ -189,15 +189,18 @@ TEST(MainController, BootStartWithoutBootArgumentAndTheUpdaterTakingOver)
     Harness u;
     u.home.write(QStringLiteral("KVOClientSetup.ini"), "[Entry]\r\nIsPPTP=0\r\n");
     u.controller = std::make_unique<MainController>(u.prompter, u.launcher, u.clock);
-    QString askedWith = QStringLiteral("not asked");
-    u.controller->setVersionCheck([&](const QString &commandLine) {
+    QStringList askedWith {QStringLiteral("not asked")};
+    u.controller->setVersionCheck([&](const QStringList &commandLine) {
         askedWith = commandLine;
         return true;
     });
     int signIn = 0;
     QObject::connect(u.controller.get(), &MainController::signInDialogRequested, [&] { ++signIn; });
-    u.controller->initialise({QStringLiteral("boot"), QStringLiteral("x")});
-    EXPECT_EQ(askedWith, QStringLiteral("boot x"));
+    // Arguments reach the updater as they are, blanks and quotes included.
+    const QStringList arguments {QStringLiteral("boot"), QStringLiteral("a b"),
+                                 QStringLiteral("\"q\" 'r'")};
+    u.controller->initialise(arguments);
+    EXPECT_EQ(askedWith, arguments);
     EXPECT_EQ(signIn, 0);
 }
 

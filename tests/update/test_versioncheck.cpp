@@ -45,7 +45,7 @@ TEST(VersionCheck, NewerVersionStartsTheUpdaterWithTheCommandLineAndEnds)
     UpdateRun r;
     r.remote = QStringLiteral("9.0.0.0");
     VersionCheck check(r.hooks(), launcher);
-    EXPECT_TRUE(check.CheckForUpdate(QStringLiteral("boot")));
+    EXPECT_TRUE(check.CheckForUpdate(QStringList {QStringLiteral("boot")}));
     EXPECT_EQ(r.log, QStringList {QStringLiteral("업데이트 있음")});
     EXPECT_EQ(launcher.calls,
               QStringList {QStringLiteral("run:") + home.file(QStringLiteral("KVOUpdate")) +
@@ -61,7 +61,7 @@ TEST(VersionCheck, UpdaterAlreadyRunningOnlyEnds)
     r.remote = QStringLiteral("9.0.0.0");
     r.running = true;
     VersionCheck check(r.hooks(), launcher);
-    EXPECT_TRUE(check.CheckForUpdate(QString()));
+    EXPECT_TRUE(check.CheckForUpdate(QStringList()));
     EXPECT_TRUE(launcher.calls.isEmpty());
     EXPECT_EQ(r.exits, 1);
 }
@@ -74,7 +74,7 @@ TEST(VersionCheck, SameOrOlderOrNoReplyGoesOn)
         UpdateRun r;
         r.remote = remote;
         VersionCheck check(r.hooks(), launcher);
-        EXPECT_FALSE(check.CheckForUpdate(QString()));
+        EXPECT_FALSE(check.CheckForUpdate(QStringList()));
         EXPECT_TRUE(r.log.isEmpty());
         EXPECT_EQ(r.exits, 0);
     }
@@ -89,7 +89,10 @@ TEST(VersionCheck, RealUpdaterProgramIsStartedAndSeenRunning)
     {
         QFile f(updater);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\nsleep 5\n").arg(marker).toUtf8());
+        f.write(QStringLiteral("#!/bin/sh\nprintf '[%s]\\n' \"$@\" > '%1.part'\n"
+                               "mv '%1.part' '%1'\nsleep 5\n")
+                    .arg(marker)
+                    .toUtf8());
     }
     QFile::setPermissions(updater, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     DesktopLauncher launcher;
@@ -101,19 +104,21 @@ TEST(VersionCheck, RealUpdaterProgramIsStartedAndSeenRunning)
     };
     VersionCheck check(hooks, launcher);
     ASSERT_FALSE(anyProcessNamed(QStringLiteral("KVOUpdate")));
-    EXPECT_TRUE(check.CheckForUpdate(QStringLiteral("boot")));
+    // Each argument arrives as it was given: blanks, quotes and all.
+    EXPECT_TRUE(check.CheckForUpdate({QStringLiteral("boot"), QStringLiteral("a b"),
+                                      QStringLiteral("\"c\""), QStringLiteral("it's"), QString()}));
     QElapsedTimer t;
     t.start();
     while (!QFile::exists(marker) && t.elapsed() < 5000)
         QThread::msleep(20);
     QFile args(marker);
     ASSERT_TRUE(args.open(QIODevice::ReadOnly));
-    EXPECT_EQ(args.readAll(), QByteArray("boot\n"));
+    EXPECT_EQ(args.readAll(), QByteArray("[boot]\n[a b]\n[\"c\"]\n[it's]\n[]\n"));
     // While it runs, a second check does not start another one.
     EXPECT_TRUE(anyProcessNamed(QStringLiteral("KVOUpdate")));
     RecordingLauncher second;
     VersionCheck again(hooks, second);
-    EXPECT_TRUE(again.CheckForUpdate(QString()));
+    EXPECT_TRUE(again.CheckForUpdate(QStringList()));
     EXPECT_TRUE(second.calls.isEmpty());
     QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-f"), updater});
 }

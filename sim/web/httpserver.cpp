@@ -31,8 +31,16 @@ QByteArray reason(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 301:
+        return "Moved Permanently";
     case 302:
         return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
     case 400:
         return "Bad Request";
     case 403:
@@ -51,6 +59,8 @@ QByteArray serialise(const HttpResponse &r)
     QByteArray out = "HTTP/1.0 " + QByteArray::number(r.status) + ' ' + reason(r.status) + "\r\n";
     out += "Content-Type: " + r.contentType + "\r\n";
     out += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+    if (!r.location.isEmpty())
+        out += "Location: " + r.location + "\r\n";
     out += "Connection: close\r\n\r\n";
     return out + r.body;
 }
@@ -130,7 +140,7 @@ void HttpServer::onReadyRead(QTcpSocket *socket)
     const qsizetype length = lengthText.isEmpty() ? 0 : lengthText.toLongLong(&lengthOk);
     if (!lengthOk || length < 0 || requestLine.size() != 3) {
         socket->setProperty("done", true);
-        socket->write(serialise({400, "text/plain", {}}));
+        socket->write(serialise({400, "text/plain", {}, {}}));
         socket->disconnectFromHost();
         return;
     }

@@ -28,6 +28,7 @@ struct HttpResponse
     int status = 200;
     QByteArray contentType = "text/html; charset=utf-8";
     QByteArray body;
+    QByteArray location; // sent as "Location:" when not empty (redirects)
 };
 
 // A small HTTP/1.x server, plain or TLS: one request per connection, answered

@@ -45,7 +45,7 @@ QHash<QString, QString> parseForm(const QByteArray &body)
 
 HttpResponse text(const QString &t, int status = 200)
 {
-    return {status, "text/html; charset=utf-8", t.toUtf8()};
+    return {status, "text/html; charset=utf-8", t.toUtf8(), {}};
 }
 
 HttpResponse page(const QString &title, const QString &body)
@@ -198,6 +198,26 @@ HttpResponse WebHostModule::handle(const HttpRequest &request)
             {QStringLiteral("form"), formJson},
         });
 
+    // Redirects by path: {"to": address, "status": 301|302|303|307|308}
+    // or just the address (302). "{http}" and "{https}" in the address stand
+    // for this host's plain and TLS base addresses.
+    const QJsonValue redirect = m_web.value(QStringLiteral("redirects"))
+                                    .toObject()
+                                    .value(QString::fromLatin1(request.path()));
+    if (!redirect.isUndefined()) {
+        const QJsonObject o = redirect.isObject()
+            ? redirect.toObject()
+            : QJsonObject {{QStringLiteral("to"), redirect.toString()}};
+        QString to = keyString(o, "to");
+        to.replace(QLatin1String("{http}"),
+                   QStringLiteral("http://%1:%2").arg(m_address).arg(httpPort()));
+        to.replace(QLatin1String("{https}"),
+                   QStringLiteral("https://%1:%2").arg(m_address).arg(httpsPort()));
+        HttpResponse r = text(QString(), o.value(QStringLiteral("status")).toInt(302));
+        r.location = to.toUtf8();
+        return r;
+    }
+
     // Faults: a status for a content value or a path.
     const QJsonObject statuses = m_web.value(QStringLiteral("status")).toObject();
     const QString key = form.value(QStringLiteral("content"));
@@ -242,10 +262,12 @@ HttpResponse WebHostModule::handle(const HttpRequest &request)
             for (const QJsonValue &f : files) {
                 const QJsonObject o = f.toObject();
                 if (keyString(o, "name") == QString::fromUtf8(parts[1])) {
-                    return {200, "application/octet-stream",
+                    return {200,
+                            "application/octet-stream",
                             o.contains(QStringLiteral("base64"))
                                 ? QByteArray::fromBase64(keyString(o, "base64").toLatin1())
-                                : keyString(o, "content").toUtf8()};
+                                : keyString(o, "content").toUtf8(),
+                            {}};
                 }
             }
         }

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <algorithm>
+
 using namespace SettingKeys;
 
 QMap<QString, QString> parseProductMap(const QString &value)
@@ -71,19 +73,40 @@ bool Settings::createIfMissing()
     return m_file.replaceWith(doc);
 }
 
+namespace {
+
+int flagAboveZero(int value)
+{
+    return value > 0 ? 1 : 0;
+}
+
+int flagNotZero(int value)
+{
+    return value != 0 ? 1 : 0;
+}
+
+} // namespace
+
 SettingsFields Settings::load() const
 {
     const IniDocument doc = m_file.snapshot();
     SettingsFields f;
-    f.redialCount = doc.intValue(Option, RedialCount, 0);
-    f.redialSeconds = doc.intValue(Option, RedialSeconds, 0);
-    f.redialOnLinkFailure = doc.intValue(Option, RedialOnLinkFailure, 0);
-    f.bootStart = doc.intValue(Option, BootStart, 0);
-    f.credentialsSaved = doc.intValue(Entry, PharamSave, 0);
-    f.tunnelType = doc.intValue(Entry, IsPPTP, 1);
-    f.productType = doc.intValue(Entry, ServiceType, 1);
-    f.autoChange = doc.intValue(Entry, IsAutoChange, 0) > 0 ? 1 : 0;
-    f.autoChangeSeconds = doc.intValue(Entry, AutoChangeSec, 500);
+    f.redialCount = std::clamp(doc.intValue(Option, RedialCount, 0), 0, kMaxRedialCount);
+    // A countdown of 0 seconds or less would never reach its end.
+    const int redialSeconds = doc.intValue(Option, RedialSeconds, 0);
+    f.redialSeconds =
+        redialSeconds < 1 ? kRedialSecondsWhenUnset : std::min(redialSeconds, kMaxRedialSeconds);
+    f.redialOnLinkFailure = flagAboveZero(doc.intValue(Option, RedialOnLinkFailure, 0));
+    f.bootStart = flagNotZero(doc.intValue(Option, BootStart, 0));
+    f.credentialsSaved = flagNotZero(doc.intValue(Entry, PharamSave, 0));
+    const int tunnel = doc.intValue(Entry, IsPPTP, 1);
+    f.tunnelType = tunnel >= TunnelPptp && tunnel <= TunnelL2tp ? tunnel : 0;
+    const int product = doc.intValue(Entry, ServiceType, 1);
+    f.productType = product >= FixedIp && product <= KtFixedIp ? product : FixedIp;
+    f.autoChange = flagAboveZero(doc.intValue(Entry, IsAutoChange, 0));
+    // The interval slider's range: a period of 0 would flood the server.
+    f.autoChangeSeconds = std::clamp(doc.intValue(Entry, AutoChangeSec, 500), kMinAutoChangeSeconds,
+                                     kMaxAutoChangeSeconds);
     f.lastUsedIp = doc.value(Entry, LastUsedIP);
     f.legacyCheckedIp = doc.value(Entry, CheckedIP);
     f.server = doc.value(Entry, SERVER);
@@ -91,8 +114,9 @@ SettingsFields Settings::load() const
     const QString list = doc.value(Entry, DynamicProductList);
     if (!list.isEmpty())
         f.productMap = parseProductMap(list);
-    f.useHotKey = doc.intValue(Option, UseHotKey, 0) > 0 ? 1 : 0;
-    f.hotKey = doc.intValue(Option, HotKey, 80);
+    f.useHotKey = flagAboveZero(doc.intValue(Option, UseHotKey, 0));
+    const int hotKey = doc.intValue(Option, HotKey, 80);
+    f.hotKey = hotKey >= 'A' && hotKey <= 'Z' ? hotKey : 'P';
     return f;
 }
 

@@ -31,15 +31,32 @@ inline const QString DynamicProductName = QStringLiteral("DynamicProductName");
 inline const QString DynamicProductList = QStringLiteral("DynamicProductList");
 } // namespace SettingKeys
 
+// The bounds the load puts on the numbers of the file.
+constexpr int kMaxRedialCount = 999;
+constexpr int kRedialSecondsWhenUnset = 30;
+constexpr int kMaxRedialSeconds = 3600;
+constexpr int kMinAutoChangeSeconds = 60;
+constexpr int kMaxAutoChangeSeconds = 1800;
+
 // Product types (ServiceType) and tunnel types (IsPPTP).
 enum ProductType { FixedIp = 1, DynamicIp = 2, KtFixedIp = 3 };
 enum TunnelType { TunnelPptp = 1, TunnelOpenVpn = 2, TunnelL2tp = 3 };
 
 // The settings the main window keeps in memory after the start-up load.
+// Every number is bounded by the load, whatever the file holds:
+//   RedialCount 0..999 (below 0 none, above 999 is 999);
+//   RedialSeconds 1..3600 (0, below 0 or a non-number is 30, above 3600 is 3600);
+//   RedialOnLinkFailure, IsAutoChange, UseHotKey: 1 above 0, else 0;
+//   BootStart, PharamSave: 1 when not 0, else 0;
+//   IsPPTP 1..3, anything else 0 (no tunnel type chosen);
+//   ServiceType 1..3, anything else 1;
+//   AutoChangeSec 60..1800 (below is 60, above is 1800; the interval slider
+//   then keeps whole minutes);
+//   HotKey 65..90 (A to Z), anything else 80 (P).
 struct SettingsFields
 {
     int redialCount = 0;
-    int redialSeconds = 0;
+    int redialSeconds = kRedialSecondsWhenUnset;
     int redialOnLinkFailure = 0;
     int bootStart = 0;
     int credentialsSaved = 0; // PharamSave

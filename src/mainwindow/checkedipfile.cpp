@@ -40,4 +40,22 @@ bool save(const QString &path, const QStringList &list)
     return out.commit();
 }
 
+bool merge(const QString &path, const QStringList &more, QStringList &list)
+{
+    load(path, list);
+    for (const QString &text : more) {
+        bool ok = false;
+        const uint32_t n = Ipv4::toNetworkOrderBytes(text, &ok);
+        if (!ok)
+            continue;
+        // As the file will give it back: "%d.%d.%d.%d".
+        unsigned char raw[4];
+        std::memcpy(raw, &n, 4);
+        const QString ip = Ipv4::fromBytes(raw);
+        if (!list.contains(ip))
+            list.append(ip);
+    }
+    return save(path, list);
+}
+
 } // namespace CheckedIpFile

@@ -12,4 +12,9 @@ namespace CheckedIpFile {
 void load(const QString &path, QStringList &list);
 // False when the file cannot be written; the old file is then left as it was.
 bool save(const QString &path, const QStringList &list);
+// Keeps what the file holds and adds to it: list receives the file's
+// addresses (as load), then every address of `more` that is a dotted IPv4
+// address and not there yet; the file is saved with the result. False when
+// the file cannot be written.
+bool merge(const QString &path, const QStringList &more, QStringList &list);
 } // namespace CheckedIpFile

@@ -46,21 +46,12 @@ static ListSort::Kind toListSort(IpListRows::SortKind k)
 
 void CListCtrlRows::setColumns(const QList<Column> &columns, const QString &secondHeaderTip)
 {
+    // Every column goes (with its settings, the sort column and the header
+    // tooltip), then the layout's own.
     m_list.deleteAllItems();
-    bool same = m_visibleColumns == columns.size();
-    for (int i = 0; same && i < columns.size(); ++i)
-        same = m_list.columnHeading(i) == columns[i].heading;
-    if (!same) {
-        // The control cannot delete columns: the new ones go in front and
-        // the old ones are hidden behind them.
-        const int old = m_list.columnCount();
-        for (int i = 0; i < columns.size(); ++i)
-            m_list.insertColumn(i, columns[i].heading, columns[i].width);
-        for (int i = int(columns.size()); i < int(columns.size()) + old; ++i)
-            m_list.header()->hideSection(i);
-        m_visibleColumns = int(columns.size());
-    }
+    m_list.deleteAllColumns();
     for (int i = 0; i < columns.size(); ++i) {
+        m_list.insertColumn(i, columns[i].heading, columns[i].width);
         m_list.setColumnReadOnly(i, true);
         m_list.setColumnSort(i, toListSort(columns[i].sortKind), CListCtrlEx::SortToggle);
     }
@@ -70,7 +61,7 @@ void CListCtrlRows::setColumns(const QList<Column> &columns, const QString &seco
 
 int CListCtrlRows::columnCount() const
 {
-    return m_visibleColumns;
+    return m_list.columnCount();
 }
 
 int CListCtrlRows::rowCount() const

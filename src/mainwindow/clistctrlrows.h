@@ -44,5 +44,4 @@ private:
     CListCtrlEx &m_list;
     QPointer<IpListController> m_controller;
     bool m_programSetsCheck = false;
-    int m_visibleColumns = 0;
 };

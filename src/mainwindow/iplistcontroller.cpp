@@ -141,6 +141,10 @@ void IpListController::initIntervalControls()
     // The slider holds 1 to 30 minutes; a value outside is shown at the end.
     const int position = std::clamp(seconds / 60, 1, 30);
     m_host.setIntervalControls(position, QString::asprintf("%d분", seconds / 60));
+    // The slider is set without notice; its value is applied here, so a
+    // stored interval off the slider's whole minutes (500 s, 3600 s, 30 s)
+    // becomes the slider's (480 s, 1800 s, 60 s) in the file and in memory.
+    intervalSliderDrawn(position);
 }
 
 // ---------------------------------------------------------------- row texts
@@ -694,19 +698,22 @@ void IpListController::intervalSliderDrawn(int position)
     const int stored = settings
         ? settings->readInt(SettingKeys::Entry, SettingKeys::AutoChangeSec, 500)
         : f.autoChangeSeconds;
-    const int n = position * 60;
-    if (stored == n)
+    const int n = std::clamp(position, 1, 30) * 60;
+    if (stored == n && f.autoChangeSeconds == n)
         return;
     if (settings)
         settings->write(SettingKeys::Entry, SettingKeys::AutoChangeSec, n);
     f.autoChangeSeconds = n;
+    // A running timer takes the new period at once; one that is not running
+    // (no session yet) starts with it later.
     if (f.autoChange) {
-        if (QTimer *timer = m_host.autoChangeTimer()) {
+        QTimer *timer = m_host.autoChangeTimer();
+        if (timer && timer->isActive()) {
             timer->stop();
             timer->start(n * 1000);
         }
     }
-    m_host.setIntervalControls(position, QString::asprintf("%d분", n / 60));
+    m_host.setIntervalControls(n / 60, QString::asprintf("%d분", n / 60));
 }
 
 void IpListController::applyHotKey()

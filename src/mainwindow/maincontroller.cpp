@@ -274,12 +274,10 @@ void MainController::migrateLegacyCheckedList()
 {
     if (m_fields.legacyCheckedIp.isEmpty())
         return;
-    for (const QString &ip : splitLegacyCheckedList(m_fields.legacyCheckedIp)) {
-        if (!m_checkedList.contains(ip))
-            m_checkedList.append(ip);
-    }
-    CheckedIpFile::save(checkedIpPath(), m_checkedList);
-    m_settings->write(SettingKeys::Entry, SettingKeys::CheckedIP, QString());
+    // The file's addresses stay; the key is cleared only once they are kept.
+    if (CheckedIpFile::merge(checkedIpPath(), splitLegacyCheckedList(m_fields.legacyCheckedIp),
+                             m_checkedList))
+        m_settings->write(SettingKeys::Entry, SettingKeys::CheckedIP, QString());
 }
 
 void MainController::enableIpControls(bool enable)

@@ -1,6 +1,7 @@
 #include "filedownload.h"
 
 #include <QFile>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -37,6 +38,14 @@ int onProgress(void *user, curl_off_t total, curl_off_t done, curl_off_t, curl_o
 bool downloadToFile(const QString &url, const QString &path,
                     const std::function<bool(qint64, qint64)> &progress, QString *error)
 {
+    // Only web addresses: a local file or another protocol is refused before
+    // the target file is touched.
+    const QString scheme = QUrl(url).scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        if (error)
+            *error = QStringLiteral("not an http or https address");
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         if (error)
@@ -55,7 +64,11 @@ bool downloadToFile(const QString &url, const QString &path,
     const QByteArray u = url.toUtf8();
     char errbuf[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, u.constData());
+    // Redirects stay on the web, and few of them.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);

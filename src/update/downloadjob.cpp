@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <cmath>
 #include <cstdio>
@@ -19,6 +21,24 @@ QString DownloadJob::fileNameOf(const QString &address)
         name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char('\0')))
         return {};
     return name;
+}
+
+QString DownloadJob::driverFileNameOf(const QString &address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return {};
+    const QString name = fileNameOf(address);
+    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
+    if (name.isEmpty() || name.size() > 64 || !plainName.match(name).hasMatch())
+        return {};
+    const QString lower = name.toLower();
+    const bool driverFile = lower.endsWith(QLatin1String(".sys")) ||
+        lower.endsWith(QLatin1String(".inf")) || lower.endsWith(QLatin1String(".cat")) ||
+        lower == QLatin1String("devcon.exe") || lower == QLatin1String("devcon64.exe");
+    return driverFile ? name : QString();
 }
 
 QString DownloadJob::formatSize(qint64 bytes)
@@ -71,17 +91,27 @@ int DownloadJob::run()
     }
     const QStringList entries = reply.split(QLatin1Char(','));
     const int n = int(entries.size());
+
+    // The whole list is checked before anything is fetched: one entry that
+    // is not a driver file over http(s) refuses the list.
+    QStringList checked; // the file name of every entry, in list order
+    for (const QString &address : entries) {
+        const QString name = address.isEmpty() ? QString() : driverFileNameOf(address);
+        if (!address.isEmpty() && name.isEmpty()) {
+            Q_EMIT refused();
+            return -1;
+        }
+        checked.append(name);
+    }
     Q_EMIT statusText(QStringLiteral("전체 : 0 / %1 완료").arg(n));
 
-    QStringList names; // this run's files, in list order
+    QStringList names; // this run's files so far, in list order
     for (int i = 1; i <= n; ++i) {
         const QString address = entries[i - 1];
-        if (address.isEmpty()) {
-            names.append(QString());
-            continue;
-        }
-        const QString name = fileNameOf(address);
+        const QString name = checked[i - 1];
         names.append(name);
+        if (address.isEmpty())
+            continue;
         const auto progress = [this](qint64 done, qint64 total) {
             Q_EMIT statusText(progressText(done, total));
             Q_EMIT fileProgress(filePercent(done, total));

@@ -30,6 +30,13 @@ public:
     // The file name a list entry gives: the part after its last "/".
     // Empty when the name could leave the folder or is not a file name.
     static QString fileNameOf(const QString &address);
+    // The file name of a list entry the driver download may fetch: an http
+    // or https address whose name is one of the adapter driver's files (a
+    // plain name ending in .sys, .inf or .cat, or the device tools
+    // devcon.exe and devcon64.exe). Empty for anything else, so that a list
+    // can neither fetch local files nor replace the program's own files
+    // (client.ovpn, KVOService.ini, the settings).
+    static QString driverFileNameOf(const QString &address);
     // "1.50 KB", "532 bytes": short human-readable sizes.
     static QString formatSize(qint64 bytes);
     static QString progressText(qint64 done, qint64 total);
@@ -41,6 +48,9 @@ Q_SIGNALS:
     void fileProgress(int percent);
     // The download of a file failed: the dialog shows the message and stays.
     void failed();
+    // The list names an address or a file the driver download does not
+    // fetch; nothing was downloaded. The dialog shows the message and stays.
+    void refused();
     // DOWNLOAD_COMPLETED: the list was empty (result -1) or all is in place (1).
     void completed(int result);
 

@@ -69,6 +69,8 @@ int HttpDownloadDlg::exec()
             QStringLiteral("파일을 다운받는 중 오류로 인하여 업데이트에 실패하였습니다."),
             QString(), Mb::Ok);
     });
+    connect(m_job, &DownloadJob::refused, this,
+            [this] { m_prompter.show(QString::fromUtf8(kRefusedText), QString(), Mb::Ok); });
     // A notice of an earlier run that arrives late is ignored.
     const int run = ++m_run;
     connect(m_job, &DownloadJob::completed, this, [this, run](int result) {

@@ -17,6 +17,11 @@ class HttpDownloadDlg : public QDialog
 {
     Q_OBJECT
 public:
+    // Shown when the list names an address or a file that the driver
+    // download does not fetch (nothing is downloaded then).
+    static constexpr const char *kRefusedText =
+        "드라이버 파일 목록에 받을 수 없는 주소나 파일 이름이 있어 다운로드하지 않았습니다.";
+
     HttpDownloadDlg(Prompter &prompter, DownloadJob::ListFetcher fetch,
                     DownloadJob::Downloader download, QWidget *parent = nullptr);
     ~HttpDownloadDlg() override;

@@ -87,6 +87,20 @@ bool setCaFile(CURL *curl, const QString &caFile, QByteArray &store)
     return curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob) == CURLE_OK;
 }
 
+// Redirects between HTTP and HTTPS are followed, a few of them, and only to
+// web addresses; the certificate checks hold for every host on the way.
+constexpr long kMaxRedirects = 5;
+
+CURLcode followRedirects(CURL *curl)
+{
+    CURLcode rc = curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    if (rc == CURLE_OK)
+        rc = curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    if (rc == CURLE_OK)
+        rc = curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    return rc;
+}
+
 // Certificate checks for every transport: the name and the chain against the
 // system's CAs and the deployment's CaFile.
 bool setTls(CURL *curl, const DeploymentConfig &config, QByteArray &bundleStore)
@@ -176,7 +190,9 @@ QString postToUrl(PlainKind kind, const QString &url, const QString &body,
     ok = ok && curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &reply) == CURLE_OK;
     ok = ok && curl_easy_setopt(h.curl, CURLOPT_CONNECTTIMEOUT, 60L) == CURLE_OK;
     ok = ok && setTls(h.curl, config, bundle);
+    ok = ok && curl_easy_setopt(h.curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
     if (kind == PlainKind::FormToUrl) {
+        ok = ok && followRedirects(h.curl) == CURLE_OK;
         // Direct: an empty proxy also overrides the proxy variables.
         ok = ok && curl_easy_setopt(h.curl, CURLOPT_PROXY, "") == CURLE_OK;
         // The data receive time-out: give up after 5 s without a byte.
@@ -277,6 +293,10 @@ QString PostServiceForm(const QString &path, const QString &body, const Deployme
         rc = curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, appendBody);
     if (rc == CURLE_OK)
         rc = curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &reply);
+    if (rc == CURLE_OK)
+        rc = curl_easy_setopt(h.curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (rc == CURLE_OK)
+        rc = followRedirects(h.curl);
     if (rc == CURLE_OK && !setTls(h.curl, config, bundle))
         rc = CURLE_SSL_CACERT_BADFILE;
     if (rc != CURLE_OK) {

@@ -13,15 +13,19 @@ class Prompter;
 // PostServiceForm: HTTPS POST of `body` (UTF-8) to `path` on the deployment's
 // web host (port 443 unless WebHost carries one), HTTP/1.0, the proxy from the
 // environment. The server's certificate and name are verified against the
-// system's CAs plus the deployment's CaFile. A transport failure is shown as
+// system's CAs plus the deployment's CaFile. Redirects between HTTP and HTTPS
+// are followed (at most 5, web addresses only, every host verified the same
+// way); 301, 302 and 303 go on as GET, 307 and 308 repost the form.
+// A transport failure (also too many redirects) is shown as
 // "InternetOpen|InternetConnect|HttpOpenRequest|HttpSendRequest [%d]- %s"
 // (no caption of its own, OK only) and its message is written to stdout.
 QString PostServiceForm(const QString &path, const QString &body, const DeploymentConfig &config,
                         Prompter &prompter);
 
 // POST of `body` (UTF-8) to a whole address, direct (no proxy), giving up when
-// no data arrives for 5000 ms. The reply's lines are joined without separator;
-// a failure gives what was read until then. Shows nothing. Safe on any thread.
+// no data arrives for 5000 ms. Redirects are followed as by PostServiceForm. The reply's lines are
+// joined without separator; a failure gives what was read until then. Shows nothing. Safe on any
+// thread.
 QString PostFormToUrl(const QString &url, const QString &body,
                       const DeploymentConfig &config = DeploymentConfig());
 

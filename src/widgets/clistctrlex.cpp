@@ -7,6 +7,7 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMetaProperty>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QToolTip>
 
@@ -107,6 +108,17 @@ public:
                 r.cells.insert(at, QString());
         }
         endInsertColumns();
+    }
+
+    void removeColumnAt(int at)
+    {
+        beginRemoveColumns({}, at, at);
+        headings.erase(headings.begin() + at);
+        for (Row &r : rows) {
+            if (at < r.cells.size())
+                r.cells.removeAt(at);
+        }
+        endRemoveColumns();
     }
 
     int insertRowAt(int at, const QString &text)
@@ -232,8 +244,9 @@ CListCtrlEx::CListCtrlEx(QWidget *parent) : QTreeView(parent), m_model(new Model
             Q_EMIT itemDoubleClicked(index.row(), index.column());
     });
     // Scrolling moves the cells away from an open editor: the edit ends, kept.
+    // Rows or columns that come and go move the editor with its cell instead.
     auto endOnScroll = [this] {
-        if (m_editActive)
+        if (m_editActive && !m_reshaping)
             endEdit(true);
     };
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, endOnScroll);
@@ -271,9 +284,61 @@ int CListCtrlEx::insertColumn(int index, const QString &heading, int width)
         moved[c.column] = c;
     }
     m_columns.swap(moved);
+    if (m_sortColumn >= index)
+        ++m_sortColumn;
+    if (m_editActive && m_editColumn >= index)
+        ++m_editColumn;
+    if (m_navColumn >= index)
+        ++m_navColumn;
+    const QScopedValueRollback<bool> reshaping(m_reshaping, true);
     m_model->insertColumnAt(index, heading);
     setColumnWidth(index, width);
+    showSortArrow();
+    placeEditor();
     return index;
+}
+
+bool CListCtrlEx::deleteColumn(int column)
+{
+    if (column < 0 || column >= columnCount())
+        return false;
+    if (m_editActive && m_editColumn == column)
+        endEdit(false);
+    // Settings are keyed by column index; later columns move down by one.
+    std::map<int, ColumnSettings> moved;
+    for (auto &[col, s] : m_columns) {
+        if (col == column)
+            continue;
+        ColumnSettings c = s;
+        if (col > column)
+            c.column = col - 1;
+        moved[c.column] = c;
+    }
+    m_columns.swap(moved);
+    if (m_sortColumn == column)
+        m_sortColumn = -1;
+    else if (m_sortColumn > column)
+        --m_sortColumn;
+    if (m_editActive && m_editColumn > column)
+        --m_editColumn;
+    if (m_navColumn == column)
+        m_navRow = m_navColumn = -1;
+    else if (m_navColumn > column)
+        --m_navColumn;
+    // The header tooltip belongs to the second column.
+    if (column <= 1)
+        m_headerTipSet = false;
+    const QScopedValueRollback<bool> reshaping(m_reshaping, true);
+    m_model->removeColumnAt(column);
+    showSortArrow();
+    placeEditor();
+    return true;
+}
+
+void CListCtrlEx::deleteAllColumns()
+{
+    while (columnCount() > 0)
+        deleteColumn(columnCount() - 1);
 }
 
 int CListCtrlEx::columnCount() const
@@ -317,7 +382,14 @@ void CListCtrlEx::setColumnSort(int column, ListSort::Kind kind, int flags)
 
 int CListCtrlEx::insertItem(int index, const QString &text)
 {
-    return m_model->insertRowAt(index, text);
+    const QScopedValueRollback<bool> reshaping(m_reshaping, true);
+    const int at = m_model->insertRowAt(index, text);
+    if (m_editActive && m_editRow >= at)
+        ++m_editRow;
+    if (m_navRow >= at)
+        ++m_navRow;
+    placeEditor();
+    return at;
 }
 
 int CListCtrlEx::itemCount() const
@@ -352,7 +424,16 @@ bool CListCtrlEx::deleteItem(int row)
         return false;
     if (m_editActive && row == m_editRow)
         endEdit(false);
+    const QScopedValueRollback<bool> reshaping(m_reshaping, true);
     m_model->removeRowAt(row);
+    // The rows below move up by one: the edit and the Tab cell go with them.
+    if (m_editActive && m_editRow > row)
+        --m_editRow;
+    if (m_navRow == row)
+        m_navRow = m_navColumn = -1;
+    else if (m_navRow > row)
+        --m_navRow;
+    placeEditor();
     return true;
 }
 
@@ -360,6 +441,7 @@ void CListCtrlEx::deleteAllItems()
 {
     if (m_editActive)
         endEdit(false);
+    m_navRow = m_navColumn = -1;
     m_model->clear();
 }
 
@@ -437,6 +519,9 @@ bool CListCtrlEx::sortColumn(int column, bool toggle)
     const auto it = m_columns.find(column);
     if (it == m_columns.end() || (it->second.sortFlags & 7) == 0)
         return false;
+    // The rows move: an edit in progress ends first, on its own row.
+    if (m_editActive)
+        endEdit(true);
     ColumnSettings &s = it->second;
     if (s.sortFlags & SortToggle) {
         // The first click on a fresh column sorts ascending, each further one reverses.
@@ -535,6 +620,16 @@ bool CListCtrlEx::insideEditor(const QObject *object) const
             return true;
     }
     return false;
+}
+
+void CListCtrlEx::placeEditor()
+{
+    if (!m_editActive || !m_editor)
+        return;
+    executeDelayedItemsLayout();
+    QRect cell = visualRect(m_model->index(m_editRow, m_editColumn));
+    cell.setRight(qMin(cell.right(), viewport()->width() - 4 - 1));
+    m_editor->setGeometry(cell);
 }
 
 bool CListCtrlEx::startEdit(int row, int column)

@@ -50,7 +50,13 @@ public:
     static quint32 colorToRef(const QColor &color);
 
     // Columns.
+    // Later columns move up by one; their settings and the sort column follow.
     int insertColumn(int index, const QString &heading, int width);
+    // Deletes the column with its cells and settings; later columns move down
+    // by one with their settings. Deleting the sort column forgets it; an edit
+    // in the column ends without keeping its text. False for no such column.
+    bool deleteColumn(int column);
+    void deleteAllColumns();
     int columnCount() const;
     QString columnHeading(int column) const;
     ColumnSettings &ensureColumnSettings(int column);
@@ -59,6 +65,8 @@ public:
     void setColumnSort(int column, ListSort::Kind kind, int flags);
 
     // Rows.
+    // Rows inserted or deleted above the row being edited move the edit with
+    // its row.
     int insertItem(int index, const QString &text);
     int itemCount() const;
     bool setItemText(int row, int column, const QString &text);
@@ -128,6 +136,8 @@ private:
     bool navigate(bool forward);
     void showSortArrow();
     bool insideEditor(const QObject *object) const;
+    // Puts the open editor over its cell again after rows or columns moved.
+    void placeEditor();
     void watchEditor(QWidget *w);
 
     Model *m_model = nullptr;
@@ -145,6 +155,7 @@ private:
     bool m_editorReadOnly = false;
     bool m_editActive = false;
     bool m_ending = false; // keeps an end of edit from running twice
+    bool m_reshaping = false; // rows or columns are being inserted or deleted
     int m_editRow = -1;
     int m_editColumn = -1;
     int m_navRow = -1;

@@ -3,7 +3,7 @@
 # OpenVPN server in one network namespace, the client in another, started by
 # the logon start ("boot") with saved credentials. It must bring the tunnel
 # up, sign in to the session server, take the first address, move to the next
-# one (automatic change every 3 s) and reset an established connection to a
+# one (automatic change every minute, the shortest interval) and reset an established connection to a
 # listed host on port 443 after the move.
 #
 #   mainjob.sh BUILD_DIR SOURCE_DIR fixed|dynamic
@@ -26,7 +26,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "--- log"; cat "$log" 2>/dev/null || true; echo "--- boxes"; cat "$work/boxes.txt" 2>/dev/null || true; exit 1; }
 
 source "$src/scripts/lib/mainjob.sh"
-mainjob_up "$work" "$build" "$src" "$product" 3 || fail "the stage did not come up: $(cat "$work/sim.log")"
+mainjob_up "$work" "$build" "$src" "$product" 60 || fail "the stage did not come up: $(cat "$work/sim.log")"
 mainjob_client QT_QPA_PLATFORM=offscreen KVO_PROMPT_TRANSCRIPT="$work/boxes.txt"
 
 wait_for() { # count pattern seconds
@@ -60,7 +60,7 @@ pids+=($holder)
 for _ in $(seq 1 50); do grep -q connected "$work/holder.out" && break; sleep 0.1; done
 grep -q connected "$work/holder.out" || fail "holder could not connect: $(cat "$work/holder.out")"
 
-wait_for 2 "로 IP변경 완료" 20 || fail "no second address change"
+wait_for 2 "로 IP변경 완료" 80 || fail "no second address change"
 wait "$holder" || true
 grep -q '^reset' "$work/holder.out" || fail "the listed 443 connection was not reset: $(cat "$work/holder.out")"
 

@@ -329,34 +329,39 @@ TEST(AutoChange, WithoutCheckedRowsTheBoxIsClearedAgain)
               QStringLiteral("0"));
 }
 
-TEST(AutoChange, SliderReplacesAnOffGridInterval)
+TEST(AutoChange, SliderReplacesAnOffGridIntervalWhenItIsApplied)
 {
+    // The stored interval is applied with the list's set-up: the slider's
+    // whole minutes replace it in the file and in memory at once.
     const struct
     {
-        int stored;
+        const char *stored;
+        int loaded; // after the load's bounds
         int slider;
-        QString textBefore;
         int after;
-        QString textAfter;
+        QString text;
     } cases[] = {
-        {500, 8, QStringLiteral("8분"), 480, QStringLiteral("8분")},
-        {3600, 30, QStringLiteral("60분"), 1800, QStringLiteral("30분")},
-        {30, 1, QStringLiteral("0분"), 60, QStringLiteral("1분")},
-        {300, 5, QStringLiteral("5분"), 300, QStringLiteral("5분")},
+        {"500", 500, 8, 480, QStringLiteral("8분")},
+        {"3600", 1800, 30, 1800, QStringLiteral("30분")},
+        {"30", 60, 1, 60, QStringLiteral("1분")},
+        {"0", 60, 1, 60, QStringLiteral("1분")},
+        {"abc", 60, 1, 60, QStringLiteral("1분")},
+        {"300", 300, 5, 300, QStringLiteral("5분")},
     };
     for (const auto &c : cases) {
         IpListFixture fx(1);
-        fx.host.file.write(SettingKeys::Entry, SettingKeys::AutoChangeSec, c.stored);
-        fx.host.f.autoChangeSeconds = c.stored;
-        fx.controller.initIntervalControls();
+        fx.host.file.write(SettingKeys::Entry, SettingKeys::AutoChangeSec,
+                           QString::fromLatin1(c.stored));
+        fx.host.f = fx.host.file.load();
+        EXPECT_EQ(fx.host.f.autoChangeSeconds, c.loaded) << c.stored;
+        fx.controller.setUpForProduct(1);
         EXPECT_EQ(fx.host.sliderMinutes, c.slider) << c.stored;
-        EXPECT_EQ(fx.host.intervalText, c.textBefore) << c.stored;
-        fx.controller.intervalSliderDrawn(fx.host.sliderMinutes);
-        EXPECT_EQ(fx.host.file.readInt(SettingKeys::Entry, SettingKeys::AutoChangeSec, 0), c.after)
+        EXPECT_EQ(fx.host.file.readString(SettingKeys::Entry, SettingKeys::AutoChangeSec),
+                  QString::number(c.after))
             << c.stored;
         EXPECT_EQ(fx.host.f.autoChangeSeconds, c.after) << c.stored;
-        EXPECT_EQ(fx.host.intervalText, c.textAfter) << c.stored;
-        // Not running: the slider does not start the timer.
+        EXPECT_EQ(fx.host.intervalText, c.text) << c.stored;
+        // Not running: applying the interval does not start the timer.
         EXPECT_FALSE(fx.host.timer1034.isActive());
     }
 }

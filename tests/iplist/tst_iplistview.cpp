@@ -76,11 +76,18 @@ private Q_SLOTS:
         QVERIFY(fx.list.hideHorizontalBar());
         QVERIFY(!fx.list.hideVerticalBar());
 
+        // Sorted by the fourth column ("상태"), then the product changes: the
+        // old columns are gone, not hidden, and so is the sort by them.
+        QVERIFY(fx.list.sortColumn(3, true));
         fx.host.f.productType = 2;
         fx.controller.setUpForProduct(2);
+        QCOMPARE(fx.list.columnCount(), 4);
         QCOMPARE(fx.visibleHeadings(),
                  (QStringList {QStringLiteral("IP"), QStringLiteral("!"), QStringLiteral("상태"),
                                QStringLiteral("사용시간")}));
+        QCOMPARE(fx.list.lastSortColumn(), -1);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(fx.list.sortArrow(i), CListCtrlEx::SortArrow::None);
         QCOMPARE(fx.list.header()->sectionSize(0), 150);
         fx.controller.onDynamicIpInfo(dynamicRecords(3));
         QCOMPARE(fx.list.itemCount(), 3);

@@ -164,7 +164,8 @@ TEST(MainOperations, StartUpCreatesTheTunnelDriverAndSetsUpTheListInOrder)
 {
     Harness h("[Entry]\r\nIsPPTP=9\r\nServiceType=2\r\n");
     h.controller.initialise({});
-    const qsizetype create = h.journal.indexOf(QStringLiteral("tunnel:create 9"));
+    // A tunnel type outside 1..3 reads as 0: none chosen.
+    const qsizetype create = h.journal.indexOf(QStringLiteral("tunnel:create 0"));
     const qsizetype setup = h.journal.indexOf(QStringLiteral("list:setup 2"));
     const qsizetype off = h.journal.indexOf(QStringLiteral("controls:off"));
     const qsizetype signin = h.journal.indexOf(QStringLiteral("signin"));
@@ -172,7 +173,7 @@ TEST(MainOperations, StartUpCreatesTheTunnelDriverAndSetsUpTheListInOrder)
     EXPECT_LT(create, setup);
     EXPECT_LT(setup, off);
     EXPECT_LT(off, signin);
-    EXPECT_FALSE(h.tunnel.exists()); // type 9 makes no driver
+    EXPECT_FALSE(h.tunnel.exists()); // type 0 makes no driver
     EXPECT_EQ(h.controller.trayIconId(), 202);
     EXPECT_EQ(h.controller.trayTip(), kNotConnectedTip);
     EXPECT_EQ(h.controller.elapsedText(), QStringLiteral("00:00:00"));

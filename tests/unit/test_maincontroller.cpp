@@ -6,6 +6,7 @@
 #include "platform/prompter.h"
 #include "support/testhome.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
@@ -70,16 +71,32 @@ TEST(MainController, SignInDialogWaitsForTheTunnelTypesPause)
 TEST(MainController, NewSettingsFileAndLegacyCheckedListMigration)
 {
     Harness h;
-    h.home.write(QStringLiteral("CheckedIP"), QByteArray::fromHex("05060708"));
+    // The file's own addresses stay, the legacy ones join them once.
+    h.home.write(QStringLiteral("CheckedIP"), QByteArray::fromHex("0909090905060708"));
     h.home.write(QStringLiteral("KVOClientSetup.ini"),
-                 "[Entry]\r\nIsPPTP=0\r\nCheckedIP=1.2.3.4,5.6.7.8,1.2.3.4\r\n");
+                 "[Entry]\r\nIsPPTP=0\r\nCheckedIP=1.2.3.4,5.6.7.8,1.2.3.4,bad\r\n");
     h.start();
-    EXPECT_EQ(h.home.read(QStringLiteral("CheckedIP")).toHex(), QByteArray("0102030405060708"));
+    EXPECT_EQ(h.home.read(QStringLiteral("CheckedIP")).toHex(),
+              QByteArray("090909090506070801020304"));
     EXPECT_EQ(h.controller->settings()->readString(SettingKeys::Entry, SettingKeys::CheckedIP,
                                                    QStringLiteral("?")),
               QString());
     EXPECT_EQ(h.controller->checkedList(),
-              (QStringList {QStringLiteral("1.2.3.4"), QStringLiteral("5.6.7.8")}));
+              (QStringList {QStringLiteral("9.9.9.9"), QStringLiteral("5.6.7.8"),
+                            QStringLiteral("1.2.3.4")}));
+}
+
+TEST(MainController, LegacyCheckedListStaysInTheSettingsWhenTheFileCannotBeWritten)
+{
+    Harness h;
+    // A folder where the file should be: the list cannot be saved.
+    ASSERT_TRUE(QDir(h.home.path()).mkpath(QStringLiteral("CheckedIP")));
+    h.home.write(QStringLiteral("KVOClientSetup.ini"),
+                 "[Entry]\r\nIsPPTP=0\r\nCheckedIP=1.2.3.4\r\n");
+    h.start();
+    EXPECT_EQ(h.controller->settings()->readString(SettingKeys::Entry, SettingKeys::CheckedIP),
+              QStringLiteral("1.2.3.4"));
+    EXPECT_EQ(h.controller->checkedList(), QStringList {QStringLiteral("1.2.3.4")});
 }
 
 TEST(MainController, TrayExitAskedAndAnsweredNoChangesNothing)

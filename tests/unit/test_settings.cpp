@@ -60,7 +60,7 @@ TEST(Settings, MissingKeysReadTheirReadDefaultsNotTheCreationValues)
     TestHome home;
     home.write(QStringLiteral("KVOClientSetup.ini"), "[Option]\r\n[Entry]\r\n");
     const SettingsFields f = settingsIn(home).load();
-    EXPECT_EQ(f.redialSeconds, 0);
+    EXPECT_EQ(f.redialSeconds, 30); // a countdown needs at least a second
     EXPECT_EQ(f.redialOnLinkFailure, 0);
     EXPECT_EQ(f.autoChangeSeconds, 500);
     EXPECT_EQ(f.hotKey, 80);
@@ -82,6 +82,60 @@ TEST(Settings, FlagsAboveZeroCountAsOn)
     home.write(QStringLiteral("KVOClientSetup.ini"), "[Entry]\r\nIsAutoChange=-1\r\n");
     f = settingsIn(home).load();
     EXPECT_EQ(f.autoChange, 0);
+}
+
+// Every number of the file is bounded by the load: a value that would stop
+// a countdown from ending or start a timer without period gets a defined one.
+TEST(Settings, NumbersAreBoundedWhenRead)
+{
+    struct Case
+    {
+        const char *section;
+        const char *key;
+        const char *stored;
+        int SettingsFields::*field;
+        int expected;
+    };
+    const Case cases[] = {
+        {"Entry", "AutoChangeSec", "0", &SettingsFields::autoChangeSeconds, 60},
+        {"Entry", "AutoChangeSec", "abc", &SettingsFields::autoChangeSeconds, 60},
+        {"Entry", "AutoChangeSec", "-300", &SettingsFields::autoChangeSeconds, 60},
+        {"Entry", "AutoChangeSec", "30", &SettingsFields::autoChangeSeconds, 60},
+        {"Entry", "AutoChangeSec", "500", &SettingsFields::autoChangeSeconds, 500},
+        {"Entry", "AutoChangeSec", "3600", &SettingsFields::autoChangeSeconds, 1800},
+        {"Entry", "AutoChangeSec", "2147483647", &SettingsFields::autoChangeSeconds, 1800},
+        {"Option", "RedialSeconds", "0", &SettingsFields::redialSeconds, 30},
+        {"Option", "RedialSeconds", "-5", &SettingsFields::redialSeconds, 30},
+        {"Option", "RedialSeconds", "x", &SettingsFields::redialSeconds, 30},
+        {"Option", "RedialSeconds", "1", &SettingsFields::redialSeconds, 1},
+        {"Option", "RedialSeconds", "86400", &SettingsFields::redialSeconds, 3600},
+        {"Option", "RedialCount", "-1", &SettingsFields::redialCount, 0},
+        {"Option", "RedialCount", "2", &SettingsFields::redialCount, 2},
+        {"Option", "RedialCount", "2147483647", &SettingsFields::redialCount, 999},
+        {"Option", "RedialOnLinkFailure", "-1", &SettingsFields::redialOnLinkFailure, 0},
+        {"Option", "RedialOnLinkFailure", "7", &SettingsFields::redialOnLinkFailure, 1},
+        {"Option", "BootStart", "-1", &SettingsFields::bootStart, 1},
+        {"Option", "BootStart", "2", &SettingsFields::bootStart, 1},
+        {"Entry", "PharamSave", "5", &SettingsFields::credentialsSaved, 1},
+        {"Entry", "IsPPTP", "2", &SettingsFields::tunnelType, 2},
+        {"Entry", "IsPPTP", "9", &SettingsFields::tunnelType, 0},
+        {"Entry", "IsPPTP", "-2", &SettingsFields::tunnelType, 0},
+        {"Entry", "ServiceType", "3", &SettingsFields::productType, 3},
+        {"Entry", "ServiceType", "0", &SettingsFields::productType, 1},
+        {"Entry", "ServiceType", "12", &SettingsFields::productType, 1},
+        {"Option", "HotKey", "90", &SettingsFields::hotKey, 90},
+        {"Option", "HotKey", "0", &SettingsFields::hotKey, 80},
+        {"Option", "HotKey", "1000", &SettingsFields::hotKey, 80},
+    };
+    for (const Case &c : cases) {
+        TestHome home;
+        home.write(QStringLiteral("KVOClientSetup.ini"),
+                   QStringLiteral("[%1]\r\n%2=%3\r\n")
+                       .arg(QLatin1String(c.section), QLatin1String(c.key), QLatin1String(c.stored))
+                       .toUtf8());
+        const SettingsFields f = settingsIn(home).load();
+        EXPECT_EQ(f.*c.field, c.expected) << c.key << "=" << c.stored;
+    }
 }
 
 TEST(Settings, ProductListGivesTheMapAndTheOfferedProducts)

@@ -348,6 +348,115 @@ TEST_F(PlainTransportTest, PlainFormGoesThroughTheProxyAndFormToUrlDoesNot)
     EXPECT_EQ(proxy.requests().size(), 1);
 }
 
+// Redirects: PostServiceForm and PostFormToUrl follow them between HTTP and
+// HTTPS, with the certificate checks on every host and at most five of them;
+// PostPlainForm follows none.
+struct RedirectCase
+{
+    const char *name;
+    ScriptedWebTransport::Kind kind;
+    const char *from; // a path of the first server ("https:" prefix: its TLS side)
+    const char *to; // the Location ({http}, {https}: the first server; {far}: a second
+                    // server on 127.0.0.4 whose certificate names other hosts)
+    int status;
+    bool answered; // the reply "1.0.0.7" arrives
+    int firstRequests; // requests the first server saw
+    int farRequests;
+    bool box; // PostServiceForm's send box
+    friend void PrintTo(const RedirectCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class RedirectTest : public ::testing::TestWithParam<RedirectCase>
+{
+protected:
+    TestHome home;
+    NoProxy noProxy;
+    ScriptedPrompter prompter;
+};
+
+TEST_P(RedirectTest, FollowedAsTheTransportSays)
+{
+    const RedirectCase c = GetParam();
+    const TestCertificates &certs = TestCertificates::get();
+    SimWeb far(webSection({{QStringLiteral("address"), QStringLiteral("127.0.0.4")},
+                           {QStringLiteral("currentVersion"), QStringLiteral("1.0.0.7")}}));
+    ASSERT_TRUE(far.started()) << far.error().toStdString();
+    QString to = QString::fromLatin1(c.to);
+    to.replace(QLatin1String("{far}"), QStringLiteral("https://127.0.0.4:%1").arg(far.httpsPort()));
+    QString from = QString::fromLatin1(c.from);
+    const bool tlsFirst = from.startsWith(QLatin1String("https:"));
+    if (tlsFirst)
+        from = from.mid(6);
+    SimWeb sim(webSection({{QStringLiteral("currentVersion"), QStringLiteral("1.0.0.7")},
+                           {QStringLiteral("redirects"),
+                            QJsonObject {{from,
+                                          QJsonObject {{QStringLiteral("to"), to},
+                                                       {QStringLiteral("status"), c.status}}}}}}));
+    ASSERT_TRUE(sim.started()) << sim.error().toStdString();
+
+    const QString body = QStringLiteral("content=current_version");
+    const DeploymentConfig config = sim.config(certs.trustedCa());
+    ::testing::internal::CaptureStdout();
+    QString reply;
+    switch (c.kind) {
+    case ScriptedWebTransport::Kind::ServiceForm:
+        reply = PostServiceForm(from, body, config, prompter);
+        break;
+    case ScriptedWebTransport::Kind::FormToUrl:
+        reply =
+            PostFormToUrl(tlsFirst ? sim.host().https(from) : sim.host().http(from), body, config);
+        break;
+    case ScriptedWebTransport::Kind::PlainForm:
+        reply = PostPlainForm(sim.host().http(from), body, config);
+        break;
+    }
+    ::testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(reply, c.answered ? QStringLiteral("1.0.0.7") : QString());
+    EXPECT_EQ(sim.requests().size(), c.firstRequests);
+    EXPECT_EQ(far.requests().size(), c.farRequests);
+    if (c.answered) {
+        // 307 posts the form again, to wherever it was sent.
+        const QList<QJsonObject> all = sim.requests() + far.requests();
+        EXPECT_EQ(all.last().value(QStringLiteral("method")).toString(), QStringLiteral("POST"));
+        EXPECT_EQ(bodyBytes(all.last()), body.toUtf8());
+    }
+    EXPECT_EQ(prompter.boxes().size(), c.box ? 1 : 0);
+    if (c.box && !prompter.boxes().isEmpty()) {
+        EXPECT_TRUE(prompter.boxes()[0].text.startsWith(QStringLiteral("HttpSendRequest [")))
+            << prompter.boxes()[0].text.toStdString();
+    }
+}
+
+constexpr auto kService = ScriptedWebTransport::Kind::ServiceForm;
+constexpr auto kFormToUrl = ScriptedWebTransport::Kind::FormToUrl;
+constexpr auto kPlain = ScriptedWebTransport::Kind::PlainForm;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RedirectTest,
+    ::testing::Values(
+        RedirectCase {"ServiceFormHttpsToHttps", kService, "/old.php",
+                      "{https}/service/vezi/vezi_cs_contents.php", 307, true, 2, 0, false},
+        RedirectCase {"ServiceFormHttpsToHttp", kService, "/old.php",
+                      "{http}/service/vezi/vezi_cs_contents.php", 307, true, 2, 0, false},
+        RedirectCase {"ServiceFormKeepsTheCertificateCheck", kService, "/old.php",
+                      "{far}/service/vezi/vezi_cs_contents.php", 307, false, 1, 0, true},
+        RedirectCase {"ServiceFormGivesUpAfterFive", kService, "/loop.php", "{https}/loop.php", 307,
+                      false, 6, 0, true},
+        RedirectCase {"FormToUrlHttpToHttps", kFormToUrl, "/old.php",
+                      "{https}/service/vezi/vezi_cs_contents.php", 307, true, 2, 0, false},
+        RedirectCase {"FormToUrlHttpsToHttp", kFormToUrl, "https:/old.php",
+                      "{http}/service/vezi/vezi_cs_contents.php", 308, true, 2, 0, false},
+        RedirectCase {"FormToUrlKeepsTheCertificateCheck", kFormToUrl, "/old.php",
+                      "{far}/service/vezi/vezi_cs_contents.php", 307, false, 1, 0, false},
+        RedirectCase {"FormToUrlGivesUpAfterFive", kFormToUrl, "/loop.php", "{http}/loop.php", 302,
+                      false, 6, 0, false},
+        RedirectCase {"FormToUrlStaysOnTheWeb", kFormToUrl, "/old.php", "file:///etc/hostname", 302,
+                      false, 1, 0, false},
+        RedirectCase {"PlainFormFollowsNone", kPlain, "/old.php",
+                      "{http}/service/vezi/vezi_cs_contents.php", 307, false, 1, 0, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 // A server that answers 200, sends one line and then nothing more.
 class StallingServer
 {

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace {
 
 QStringList column(const CListCtrlEx &list, int col)
@@ -358,6 +360,153 @@ private Q_SLOTS:
         QCOMPARE(list->editRow(), 0);
         QCOMPARE(list->editColumn(), 1);
         QTest::keyClick(&editor, Qt::Key_Escape);
+    }
+
+    // Rows deleted or inserted while an edit is open: the kept text goes to
+    // the row that was being edited, wherever it has moved, and the editor
+    // sits over that row.
+    void editFollowsItsRowWhenRowsComeAndGo()
+    {
+        struct Case
+        {
+            const char *name;
+            int editRow;
+            std::function<void(CListCtrlEx &)> change;
+            int rowAfter; // where the edited row is now
+            bool stillEditing;
+        };
+        const Case cases[] = {
+            {"delete above", 2, [](CListCtrlEx &l) { l.deleteItem(0); }, 1, true},
+            {"delete two above", 3,
+             [](CListCtrlEx &l) {
+                 l.deleteItem(1);
+                 l.deleteItem(0);
+             },
+             1, true},
+            {"delete below", 1, [](CListCtrlEx &l) { l.deleteItem(3); }, 1, true},
+            {"insert above", 1, [](CListCtrlEx &l) { l.insertItem(0, QStringLiteral("new")); }, 2,
+             true},
+            {"insert below", 1, [](CListCtrlEx &l) { l.insertItem(3, QStringLiteral("new")); }, 1,
+             true},
+        };
+        for (const Case &c : cases) {
+            CListCtrlEx list;
+            QLineEdit editor;
+            list.insertColumn(0, QStringLiteral("IP"), 100);
+            list.insertColumn(1, QStringLiteral("메모"), 150);
+            list.setDefaultEditor(&editor);
+            for (int i = 0; i < 4; ++i) {
+                list.insertItem(i, QStringLiteral("10.0.0.%1").arg(i + 1));
+                list.setItemText(i, 1, QStringLiteral("memo%1").arg(i));
+            }
+            list.resize(300, 300);
+            list.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&list));
+            const QString address = list.itemText(c.editRow, 0);
+            QSignalSpy finished(&list, &CListCtrlEx::editFinished);
+
+            QVERIFY2(list.startEdit(c.editRow, 1), c.name);
+            c.change(list);
+            QCOMPARE(list.isEditing(), c.stillEditing);
+            QCOMPARE(list.editRow(), c.rowAfter);
+            QCOMPARE(list.itemText(c.rowAfter, 0), address);
+            QCOMPARE(editor.geometry().top(),
+                     list.visualRect(list.model()->index(c.rowAfter, 1)).top());
+
+            editor.setText(QStringLiteral("kept"));
+            list.endEdit(true);
+            QCOMPARE(list.itemText(c.rowAfter, 1), QStringLiteral("kept"));
+            for (int r = 0; r < list.itemCount(); ++r) {
+                if (r != c.rowAfter)
+                    QVERIFY2(list.itemText(r, 1) != QStringLiteral("kept"), c.name);
+            }
+            QCOMPARE(finished.size(), 1);
+            QCOMPARE(finished[0][0].toInt(), c.rowAfter);
+        }
+    }
+
+    // Columns can be deleted: cells, settings and the sort column go with
+    // them, later columns move down with theirs.
+    void columnDeletionTakesSettingsAndSortAlong()
+    {
+        AddressList f;
+        f.list.setColumnReadOnly(2, true);
+        QVERIFY(f.list.sortColumn(1, true));
+        QVERIFY(!f.list.deleteColumn(3));
+        QVERIFY(!f.list.deleteColumn(-1));
+
+        // An earlier column goes: the sorted one is now column 0, with its
+        // kind, direction and arrow.
+        const QStringList ids = column(f.list, 1);
+        QVERIFY(f.list.deleteColumn(0));
+        QCOMPARE(f.list.columnCount(), 2);
+        QCOMPARE(f.list.columnHeading(0), QStringLiteral("ID"));
+        QCOMPARE(column(f.list, 0), ids);
+        QCOMPARE(f.list.lastSortColumn(), 0);
+        QCOMPARE(f.list.sortArrow(0), CListCtrlEx::SortArrow::Up);
+        QCOMPARE(f.list.columnSettings(0)->sortKind, ListSort::Kind::NumberOrText);
+        QVERIFY(f.list.columnSettings(1)->readOnly);
+        QVERIFY(!f.list.columnSettings(2));
+        // A header click sorts by what is there now.
+        clickHeader(f.list, 0);
+        QCOMPARE(f.list.sortArrow(0), CListCtrlEx::SortArrow::Down);
+
+        // The sorted column goes: nothing is sorted any more.
+        QVERIFY(f.list.deleteColumn(0));
+        QCOMPARE(f.list.lastSortColumn(), -1);
+        QCOMPARE(f.list.sortArrow(0), CListCtrlEx::SortArrow::None);
+        QCOMPARE(f.list.header()->sortIndicatorSection(), -1);
+        QCOMPARE(f.list.columnHeading(0), QStringLiteral("이름"));
+        QVERIFY(f.list.columnSettings(0)->readOnly);
+
+        // A column inserted before the sorted one moves the sort along.
+        f.list.insertColumn(0, QStringLiteral("IP"), 120);
+        f.list.setColumnSort(0, ListSort::Kind::Address, CListCtrlEx::SortToggle);
+        f.list.setColumnSort(1, ListSort::Kind::Text, CListCtrlEx::SortToggle);
+        QVERIFY(f.list.sortColumn(1, true));
+        f.list.insertColumn(0, QStringLiteral("No"), 30);
+        QCOMPARE(f.list.lastSortColumn(), 2);
+        QCOMPARE(f.list.sortArrow(2), CListCtrlEx::SortArrow::Up);
+
+        f.list.deleteAllColumns();
+        QCOMPARE(f.list.columnCount(), 0);
+        QCOMPARE(f.list.lastSortColumn(), -1);
+        QCOMPARE(f.list.itemCount(), 4); // the rows stay, without cells
+        QCOMPARE(f.list.itemText(0, 0), QString());
+    }
+
+    void deletingTheEditedColumnEndsTheEditWithoutKeeping()
+    {
+        CListCtrlEx list;
+        QLineEdit editor;
+        list.insertColumn(0, QStringLiteral("IP"), 100);
+        list.insertColumn(1, QStringLiteral("메모"), 150);
+        list.insertColumn(2, QStringLiteral("비고"), 150);
+        list.setDefaultEditor(&editor);
+        list.insertItem(0, QStringLiteral("10.0.0.1"));
+        list.setItemText(0, 2, QStringLiteral("old"));
+        list.resize(400, 200);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+
+        // A column before the edit moves it.
+        QVERIFY(list.startEdit(0, 2));
+        QVERIFY(list.deleteColumn(1));
+        QCOMPARE(list.editColumn(), 1);
+        editor.setText(QStringLiteral("new"));
+        list.endEdit(true);
+        QCOMPARE(list.itemText(0, 0), QStringLiteral("10.0.0.1"));
+        QCOMPARE(list.itemText(0, 1), QStringLiteral("new"));
+
+        // The edited column itself ends the edit; nothing is written.
+        QVERIFY(list.startEdit(0, 1));
+        editor.setText(QStringLiteral("lost"));
+        QVERIFY(list.deleteColumn(1));
+        QVERIFY(!list.isEditing());
+        QVERIFY(!editor.isVisible());
+        QCOMPARE(list.columnCount(), 1);
+        QCOMPARE(list.itemText(0, 0), QStringLiteral("10.0.0.1"));
+        QCOMPARE(list.itemText(0, 1), QString());
     }
 
     void doubleClickStartsAnEditOrGoesToTheOwner()

@@ -1,6 +1,7 @@
 #include "clientwiring.h"
 
 #include "core/settings.h"
+#include "dialogs/cmanageoption.h"
 #include "mainwindow/clistctrlrows.h"
 #include "mainwindow/ctarvoclientdlg.h"
 #include "mainwindow/iplistcontroller.h"
@@ -10,8 +11,10 @@
 #include "platform/filedownload.h"
 #include "platform/hotkey.h"
 #include "platform/launcher.h"
+#include "platform/logontask.h"
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
+#include "platform/routeraddress.h"
 #include "platform/tcpreset.h"
 #include "signin/failurereport.h"
 #include "signin/servicefailurehelp.h"
@@ -282,6 +285,7 @@ void ClientWiring::wireWindowButtons()
                                   m_account.password);
     });
     clicked(ControlId::InPrivateButton, [this] { m_pages->OpenPrivateBrowser(); });
+    clicked(ControlId::OptionButton, [this] { openOptions(); });
 }
 
 void ClientWiring::start(const QStringList &arguments)
@@ -401,7 +405,29 @@ void ClientWiring::rebuildListColumns()
 
 void ClientWiring::openOptions()
 {
-    // The options dialog is not part of this build; the button stays inert.
+    // What the options dialog changes of the main window.
+    class Bridge : public OptionsHost
+    {
+    public:
+        explicit Bridge(ClientWiring &w) : m_w(w) { }
+        SettingsFields &fields() override { return m_w.m_controller.fields(); }
+        Settings &settings() override { return *m_w.m_controller.settings(); }
+        void resetRedialTick() override { m_w.m_events->resetRedialTick(); }
+        GlobalHotKey *hotKey() override { return m_w.m_hotKey.get(); }
+        Prompter &prompter() override { return m_w.m_prompter; }
+        Launcher &launcher() override { return m_w.m_launcher; }
+        QString routerAddress() override { return RouterAddress::readRouterAddress(); }
+        QString programPath() override { return LogonStart::programPath(); }
+
+    private:
+        ClientWiring &m_w;
+    };
+    if (!m_controller.settings())
+        return;
+    Bridge bridge(*this);
+    // Over the sign-in dialog while it is open, else over the main window.
+    CManageOption dialog(bridge, m_login ? static_cast<QWidget *>(m_login.data()) : &m_window);
+    dialog.exec();
 }
 
 void ClientWiring::showSignInDialog()

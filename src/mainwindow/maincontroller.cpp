@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/eventwait.h"
 #include "platform/launcher.h"
+#include "platform/logontask.h"
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
 
@@ -251,6 +252,8 @@ void MainController::initialise(const QStringList &arguments)
         showSignInDialog();
         return;
     }
+    // The legacy machine-wide autostart entry gives way to the logon task.
+    LogonStart::replaceLegacyEntry();
     if (m_commandLine.join(QLatin1Char(' ')).contains(QLatin1String("boot"))) {
         loadCredentials();
         Q_EMIT automaticSignInRequested();

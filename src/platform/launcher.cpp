@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QStandardPaths>
 
 bool DesktopLauncher::openFile(const QString &path)
 {
@@ -19,4 +20,9 @@ bool DesktopLauncher::openUrl(const QUrl &url)
 bool DesktopLauncher::startProgram(const QString &program, const QStringList &arguments)
 {
     return QProcess::startDetached(program, arguments);
+}
+
+QString Launcher::findProgram(const QString &name)
+{
+    return QStandardPaths::findExecutable(name);
 }

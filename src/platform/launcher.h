@@ -14,8 +14,11 @@ public:
     virtual bool openFile(const QString &path) = 0;
     // An address in the default browser.
     virtual bool openUrl(const QUrl &url) = 0;
-    // Starts a program detached from this one.
+    // Starts a program detached from this one, with its arguments as given
+    // (no shell).
     virtual bool startProgram(const QString &program, const QStringList &arguments) = 0;
+    // The full path of a program on the search path; empty when there is none.
+    virtual QString findProgram(const QString &name);
 };
 
 class DesktopLauncher : public Launcher
@@ -45,5 +48,11 @@ public:
                      arguments.join(QLatin1Char(' ')));
         return true;
     }
+    // Finds the programs named in installed, as if in /usr/bin.
+    QString findProgram(const QString &name) override
+    {
+        return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+    }
     QStringList calls;
+    QStringList installed;
 };

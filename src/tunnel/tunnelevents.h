@@ -106,6 +106,8 @@ public:
     bool redialPending() const { return m_redialPending; }
     int remainingAttempts() const { return m_remainingAttempts; }
     int redialTick() const { return m_redialTick; }
+    // The options dialog saved new redial values: the countdown counts afresh.
+    void resetRedialTick() { m_redialTick = 0; }
     qint64 connectTime() const { return m_connectTime; }
     const QString &userId() const { return m_userId; }
     const QString &server() const { return m_server; }

@@ -40,20 +40,32 @@ wait_for() { # count pattern seconds
 }
 wait_for 1 "로 IP변경 완료" 30 || fail "no first address change"
 
-# An established HTTPS connection to a listed host, made after the first move.
+# Established HTTPS connections to a listed host, made after the first move.
+# The simulator drops an idle client after 10 s, so a new one is opened every
+# 4 s and one is always up when the second move comes; the first reset ends it.
 ip netns exec "$NS_CLIENT" python3 - "$SERVER_IP" > "$work/holder.out" 2>&1 <<'PY' &
-import socket, sys, time
-s = socket.create_connection((sys.argv[1], 443), timeout=5)
-print("connected", flush=True)
-s.settimeout(30)
+import os, socket, sys, threading, time
 start = time.time()
-try:
-    data = s.recv(1)
-    print("eof" if not data else "data", round(time.time() - start, 1), flush=True)
-except ConnectionAbortedError:
-    print("reset", round(time.time() - start, 1), flush=True)
-except OSError as e:
-    print("error", e.errno, flush=True)
+def hold():
+    try:
+        s = socket.create_connection((sys.argv[1], 443), timeout=5)
+    except OSError as e:
+        print("error", e.errno, flush=True)
+        return
+    print("connected", flush=True)
+    s.settimeout(30)
+    try:
+        s.recv(1)
+    except ConnectionAbortedError:
+        print("reset", round(time.time() - start, 1), flush=True)
+        os._exit(0)
+    except OSError:
+        pass
+while time.time() - start < 100:
+    threading.Thread(target=hold, daemon=True).start()
+    time.sleep(4)
+print("no reset", round(time.time() - start, 1), flush=True)
+os._exit(1)
 PY
 holder=$!
 pids+=($holder)

@@ -16,6 +16,17 @@
 
 #include <memory>
 
+#include <time.h>
+
+// The texts these tests expect are Korean local times (UTC+9, no summer
+// time): every program that includes this runs in that zone, whatever the
+// machine's own.
+inline const bool kKoreanLocalTime = [] {
+    qputenv("TZ", "KST-9");
+    tzset();
+    return true;
+}();
+
 struct IpHostState : IpListHost
 {
     explicit IpHostState(const QString &settingsPath)

@@ -2,6 +2,7 @@
 
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
+#include "platform/tlsthread.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -57,6 +58,8 @@ int HttpDownloadDlg::exec()
     m_status->clear();
 
     m_thread = new QThread;
+    // The downloads run libcurl over TLS in this thread.
+    TlsThread::releaseStateWhenFinished(*m_thread);
     m_job = new DownloadJob(listUrl, listBody, ProgramFolder::path(), m_fetch, m_download);
     m_job->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_job, &QObject::deleteLater);

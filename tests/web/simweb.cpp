@@ -3,6 +3,8 @@
 #include "scenario.h"
 #include "web/webhostmodule.h"
 
+#include "platform/tlsthread.h"
+
 #include <QJsonArray>
 #include <QProcess>
 
@@ -49,6 +51,8 @@ SimWeb::SimWeb(QJsonObject root)
 
     m_module = new WebHostModule;
     m_module->moveToThread(&m_thread);
+    // The server's TLS set-up leaves TLS library state in its thread.
+    TlsThread::releaseStateWhenFinished(m_thread);
     m_thread.start();
     QMetaObject::invokeMethod(
         m_module,

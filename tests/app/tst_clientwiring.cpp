@@ -14,6 +14,7 @@
 #include "platform/processlist.h"
 #include "platform/prompter.h"
 #include "session/sessioncodec.h"
+#include "signin/failurereport.h"
 #include "support/testhome.h"
 #include "tunnel/tunnelevents.h"
 #include "widgets/clistctrlex.h"
@@ -21,8 +22,10 @@
 #include "session/sessionpeer.h"
 
 #include <QDir>
+#include <QNetworkDatagram>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <signal.h>
 
@@ -76,13 +79,15 @@ struct Wired
     QStringList statusTexts;
     int signInDialogs = 0;
 
-    Wired(int tunnelType, int redialOn, int redialCount, int redialSeconds)
+    Wired(int tunnelType, int redialOn, int redialCount, int redialSeconds,
+          const QString &reportHost = QStringLiteral("127.0.0.1"))
     {
         qputenv("KVO_FAKE_LOG", fakeLog.path().toUtf8());
         // Nothing answers on the web host: the version check and the QoS
         // query fail at once.
         home.write(QStringLiteral("KVOService.ini"),
-                   "[Service]\r\nWebHost=127.0.0.1:1\r\nWebHttpPort=1\r\nReportHost=127.0.0.1\r\n");
+                   "[Service]\r\nWebHost=127.0.0.1:1\r\nWebHttpPort=1\r\nReportHost=" +
+                       reportHost.toLatin1() + "\r\n");
         home.write(QStringLiteral("KVOClientSetup.ini"),
                    QStringLiteral("[Option]\r\nRedialOnLinkFailure=%1\r\nRedialCount=%2\r\n"
                                   "RedialSeconds=%3\r\nIsAutoChange=0\r\n[Entry]\r\nIsPPTP=%4\r\n")
@@ -265,6 +270,32 @@ private Q_SLOTS:
         for (int r = 0; r < 2; ++r)
             QVERIFY2(model.rows().text(r, 3) != IpState::InUse,
                      qPrintable(model.rows().text(r, 0)));
+    }
+
+    // No socket can be made for the session: the failure is reported and the
+    // tunnel ended.
+    void sessionSocketThatCannotBeMadeEndsTheTunnel()
+    {
+        SessionPeer peer(QStringLiteral("127.0.79.4"));
+        QVERIFY(peer.listening());
+        QUdpSocket report; // the failure report host
+        QVERIFY(report.bind(QHostAddress(QStringLiteral("127.0.79.5")), kFailureReportPort));
+        Wired w(TunnelKind::OpenVpn, 0, 0, 1, QStringLiteral("127.0.79.5"));
+        QCOMPARE(w.signIn(QStringLiteral("127.0.79.4")), 0);
+        QVERIFY(w.waitTunnelUp());
+        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        w.prompter.clear();
+        // The connection reports that it could make no socket (its own
+        // test makes that happen with no descriptor left).
+        Q_EMIT w.wiring->session().socketCreateFailed();
+        QVERIFY(QTest::qWaitFor([&] { return report.hasPendingDatagrams(); }, 3000));
+        const QByteArray datagram = report.receiveDatagram().data();
+        QCOMPARE(datagram.size(), 380);
+        QCOMPARE(datagram.left(4), QByteArray(4, '\0')); // code 0
+        QCOMPARE(datagram.mid(124).left(31), QByteArray("TARVO_MANAGE_SOCKET_CREATE_FAIL"));
+        QVERIFY(QTest::qWaitFor([] { return !openVpnRunning(); }, 3000));
+        QVERIFY(QTest::qWaitFor([&] { return !w.controller.tunnelUp(); }, 3000));
+        QCOMPARE(peer.count(), 1);
     }
 
     // The session server closes the connection: the session signs in again

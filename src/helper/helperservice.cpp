@@ -1,6 +1,7 @@
 #include "helperservice.h"
 
 #include "platform/codepage.h"
+#include "platform/deploymentconfig.h"
 #include "platform/ipv4.h"
 #include "platform/processlist.h"
 #include "platform/tcpreset.h"
@@ -57,6 +58,8 @@ constexpr quint32 kShaperMax = 100000000;
 // The dial-up driver cuts its credentials to this length too.
 constexpr int kCredentialChars = 256;
 constexpr int kMaxResetHosts = 64;
+// Tunnels and links one caller may hold at once.
+constexpr int kMaxPerCaller = 4;
 constexpr int kStopGraceMs = 700;
 constexpr int kLinkPollMs = 1000;
 
@@ -258,9 +261,17 @@ QString HelperService::checkValues(const QDBusMessage &message) const
         const QStringList hosts = args.at(0).toStringList();
         if (hosts.size() > kMaxResetHosts)
             return QStringLiteral("at most %1 hosts").arg(kMaxResetHosts);
-        for (const QString &h : hosts)
+        // Only the hosts this installation resets after an address change:
+        // no caller drops other connections of the machine.
+        const DeploymentConfig deployment = DeploymentConfig::load(
+            QDir(m_options.installDir).filePath(QStringLiteral("KVOService.ini")));
+        const QStringList allowed = deployment.resetHostsFirst + deployment.resetHostsSecond;
+        for (const QString &h : hosts) {
             if (!isDottedAddress(h))
                 return QStringLiteral("hosts must be dotted IPv4 addresses");
+            if (!allowed.contains(h))
+                return QStringLiteral("%1 is not a reset host of this installation").arg(h);
+        }
         const uint port = args.at(1).toUInt();
         if (port < 1 || port > 65535)
             return QStringLiteral("port must be 1 to 65535");
@@ -301,6 +312,8 @@ QDBusMessage HelperService::startOpenVpn(const QDBusMessage &message)
     // A caller that left while polkit was asked gets nothing started.
     if (!m_bus.interface()->isServiceRegistered(owner).value())
         return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
+    if (ownedBy(owner) >= kMaxPerCaller)
+        return message.createErrorReply(kErrorFailed, QStringLiteral("too many tunnels"));
     const QString program = openVpnProgram();
     if (program.isEmpty())
         return message.createErrorReply(kErrorFailed, QStringLiteral("openvpn is not installed"));
@@ -392,6 +405,8 @@ QDBusMessage HelperService::dial(const QDBusMessage &message)
     const QVariantList args = message.arguments();
     if (!m_bus.interface()->isServiceRegistered(owner).value())
         return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
+    if (ownedBy(owner) >= kMaxPerCaller)
+        return message.createErrorReply(kErrorFailed, QStringLiteral("too many tunnels"));
     const unsigned type = args.at(0).toUInt();
     const quint32 id = m_nextId++;
     auto link = std::make_unique<Link>();
@@ -514,6 +529,16 @@ void HelperService::emitTo(const QString &owner, const QString &name, const QVar
 void HelperService::touch()
 {
     m_idleTimer.start(m_options.idleSeconds * 1000);
+}
+
+int HelperService::ownedBy(const QString &owner) const
+{
+    int n = 0;
+    for (const auto &[id, t] : m_tunnels)
+        n += t->owner == owner ? 1 : 0;
+    for (const auto &[id, l] : m_links)
+        n += l->owner == owner ? 1 : 0;
+    return n;
 }
 
 bool HelperService::managing() const

@@ -70,6 +70,7 @@ private:
     void emitTo(const QString &owner, const QString &name, const QVariantList &args);
     void touch();
     bool managing() const;
+    int ownedBy(const QString &owner) const;
     QString openVpnProgram() const;
 
     QDBusConnection m_bus;

@@ -4,6 +4,8 @@
 
 #include "helperservice.h"
 
+#include "platform/termination.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -62,5 +64,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     QObject::connect(&service, &HelperService::idle, &app, &QCoreApplication::quit);
+    // Stopped: end the tunnels and hang up the links on the way out (the
+    // service's destructor), pppd does not end with its parent.
+    TerminationWatcher termination;
+    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &app,
+                     &QCoreApplication::quit);
     return app.exec();
 }

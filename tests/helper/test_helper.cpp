@@ -110,6 +110,8 @@ protected:
                                 m_install + QStringLiteral("/kvo_openvpn")));
         for (const char *name : {"client.ovpn", "ca.crt", "cl1.key", "cl1.crt", "stay"})
             writeFile(m_install + QLatin1Char('/') + QLatin1String(name), "client\n");
+        writeFile(m_install + u"/KVOService.ini"_s,
+                  "[Service]\nResetHostsFirst=127.0.0.1,10.9.9.1\nResetHostsSecond=10.9.9.2\n");
         writeFile(m_install + QStringLiteral("/lines"),
                   "Initialization Sequence Completed\nsecond line\n");
         writeFile(m_install + QStringLiteral("/transcript"), (m_install + u"/lines"_s).toUtf8());
@@ -349,6 +351,7 @@ TEST_F(HelperTest, BadValuesAreRefusedBeforeAnythingIsAskedOrStarted)
         {"Dial", {1u, QStringLiteral("up.example; reboot"), user, user}},
         {"ResetConnections", {QStringList {QStringLiteral("example.com")}, 443u}},
         {"ResetConnections", {QStringList {QStringLiteral("127.0.0.1")}, 0u}},
+        {"ResetConnections", {QStringList {QStringLiteral("127.0.0.2")}, 443u}},
     };
     for (const auto &c : cases) {
         const QDBusMessage reply = call(a, QLatin1String(c.member), c.args);
@@ -373,6 +376,19 @@ TEST_F(HelperTest, InstalledConfigurationThatRunsProgramsIsNotStarted)
     }
     QTest::qWait(300);
     EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s));
+}
+
+TEST_F(HelperTest, OneCallerHoldsAtMostFourTunnels)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    QDBusConnection b = client(QStringLiteral("b"));
+    const QVariantList args = startArgs(QStringLiteral("10.200.0.1"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(call(a, QStringLiteral("StartOpenVpn"), args).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(call(a, QStringLiteral("StartOpenVpn"), args).errorName(),
+              u"org.kvo.Helper1.Error.Failed"_s);
+    EXPECT_EQ(call(b, QStringLiteral("StartOpenVpn"), args).type(), QDBusMessage::ReplyMessage);
 }
 
 TEST_F(HelperTest, CallerThatLeavesHasItsTunnelEnded)
@@ -444,6 +460,22 @@ TEST_F(HelperTest, DialUsesTheFixedEntryAndReportsTheLinkToItsOwner)
         const QDBusMessage s = call(a, QStringLiteral("LinkStatus"), {link});
         return s.errorName() == kNoSuchTunnel || s.arguments().value(0).toUInt() == 6u;
     }));
+}
+
+TEST_F(HelperTest, StoppedHelperHangsUpItsLinks)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    const QDBusMessage dialled = call(
+        a, QStringLiteral("Dial"),
+        {1u, QStringLiteral("up.example"), QStringLiteral("kvouser"), QStringLiteral("kvopass")});
+    ASSERT_EQ(dialled.arguments().value(0).toUInt(), 0u) << qPrintable(dialled.errorMessage());
+    ASSERT_TRUE(waitFor([this] { return QFile::exists(m_log + u"/pppd.pid"_s); }));
+    const pid_t pppd = pid_t(readFile(m_log + u"/pppd.pid"_s).trimmed().toInt());
+    ASSERT_TRUE(ProcessList::isRunning(pppd));
+    m_helper.terminate();
+    ASSERT_TRUE(m_helper.waitForFinished(10000));
+    EXPECT_TRUE(waitFor([pppd] { return !ProcessList::isRunning(pppd); }));
 }
 
 TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)

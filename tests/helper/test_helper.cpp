@@ -2,6 +2,8 @@
 // polkit's CheckAuthorization itself (yes, no or challenge) and starts the
 // helper on that bus with an install folder holding the fake openvpn.
 #include "platform/processlist.h"
+#include "tunnel/helperdialup.h"
+#include "tunnel/tunnelcommand.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -312,12 +314,14 @@ TEST_F(HelperTest, RefusedCallerChangesNothing)
             call(a, QStringLiteral("Dial"),
                  {1u, QStringLiteral("up.example"), QStringLiteral("u"), QStringLiteral("p")});
         EXPECT_EQ(dial.errorName(), kNotAuthorized);
+        EXPECT_EQ(call(a, QStringLiteral("TunDeviceAvailable"), {}).errorName(), kNotAuthorized);
         const QDBusMessage reset = call(a, QStringLiteral("ResetConnections"),
                                         {QStringList {QStringLiteral("127.0.0.1")}, 443u});
         EXPECT_EQ(reset.errorName(), kNotAuthorized);
-        EXPECT_EQ(m_authority.actions,
-                  (QStringList {u"org.kvo.helper.connect"_s, u"org.kvo.helper.connect"_s,
-                                u"org.kvo.helper.reset-connections"_s}));
+        EXPECT_EQ(
+            m_authority.actions,
+            (QStringList {u"org.kvo.helper.connect"_s, u"org.kvo.helper.connect"_s,
+                          u"org.kvo.helper.connect"_s, u"org.kvo.helper.reset-connections"_s}));
     }
     QTest::qWait(300);
     EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s));
@@ -476,6 +480,50 @@ TEST_F(HelperTest, StoppedHelperHangsUpItsLinks)
     m_helper.terminate();
     ASSERT_TRUE(m_helper.waitForFinished(10000));
     EXPECT_TRUE(waitFor([pppd] { return !ProcessList::isRunning(pppd); }));
+}
+
+// The client's dial-up layer over the helper: the same states, address,
+// connection list and end notice as the local layer, from a user's process.
+TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
+{
+    startHelper();
+    HelperDialUp dialUp(client(QStringLiteral("a")));
+    const QString book = m_dir.filePath(QStringLiteral("KVORasEntry"));
+    const QString entry = TunnelCommand::dialEntryName();
+    ASSERT_EQ(dialUp.setEntryProperties(book, entry,
+                                        TunnelCommand::dialEntry(1, QStringLiteral("up.example"))),
+              0u);
+    QList<int> states;
+    Ras::Handle handle = 0;
+    ASSERT_EQ(dialUp.dial(
+                  book, {entry, QStringLiteral("kvouser"), QStringLiteral("kvo pass")},
+                  [&](int state, unsigned error) {
+                      EXPECT_EQ(error, 0u);
+                      states.append(state);
+                  },
+                  &handle),
+              0u);
+    ASSERT_NE(handle, 0u);
+    ASSERT_TRUE(waitFor([&] { return states.contains(Ras::Connected); }));
+    EXPECT_EQ(states.first(), int(Ras::PortOpened));
+    QString address;
+    EXPECT_EQ(dialUp.getProjectedIp(handle, &address), 0u);
+    EXPECT_EQ(address, u"10.7.0.5"_s);
+    QList<Ras::Connection> connections;
+    int count = 0;
+    EXPECT_EQ(dialUp.enumConnections(&connections, 20, &count), 0u);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(connections.at(0).entryName, entry);
+    EXPECT_FALSE(readFile(m_log + u"/pppd.args"_s).contains("kvo pass"));
+
+    auto gone = std::make_shared<AutoResetEvent>();
+    EXPECT_EQ(dialUp.notifyOnDisconnection(handle, gone), 0u);
+    EXPECT_EQ(dialUp.hangUp(handle), 0u);
+    EXPECT_TRUE(waitFor([&] { return gone->waitFor(0) == AutoResetEvent::Signalled; }));
+    EXPECT_EQ(dialUp.enumConnections(&connections, 20, &count), 0u);
+    EXPECT_EQ(count, 0);
+    Ras::ConnStatus status;
+    EXPECT_EQ(dialUp.getConnectStatus(handle, &status), unsigned(Ras::InvalidHandle));
 }
 
 TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)

@@ -111,7 +111,7 @@ bool configRunsPrograms(const QString &path)
     static const QRegularExpression directive(QStringLiteral(
         "^\\s*-{0,2}(up|down|plugin|route-up|route-pre-down|ipchange|client-connect|"
         "client-disconnect|learn-address|tls-verify|auth-user-pass-verify|script-security|"
-        "tls-export-cert|setenv|management)\\b"));
+        "tls-export-cert|management)\\b"));
     while (!f.atEnd()) {
         const QString line = QString::fromUtf8(f.readLine());
         if (directive.match(line).hasMatch())

@@ -1,5 +1,6 @@
 #include "helperdialup.h"
 
+#include <QDBusConnectionInterface>
 #include <QMutexLocker>
 
 namespace {
@@ -21,6 +22,14 @@ HelperDialUp::HelperDialUp(QDBusConnection bus, QObject *parent)
 {
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("LinkStateChanged"), this,
                   SLOT(onLinkState(QDBusMessage)));
+}
+
+bool HelperDialUp::available(QDBusConnection bus)
+{
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    return bus.interface()->isServiceRegistered(kService).value() ||
+        bus.interface()->activatableServiceNames().value().contains(kService);
 }
 
 HelperDialUp::~HelperDialUp()
@@ -147,6 +156,13 @@ unsigned HelperDialUp::hangUp(Ras::Handle handle)
 
 unsigned HelperDialUp::getConnectStatus(Ras::Handle handle, Ras::ConnStatus *status)
 {
+    {
+        // A link the helper has reported ended needs no call (the drivers
+        // poll this while they wait for the end).
+        QMutexLocker lock(&m_mutex);
+        if (!m_links.contains(handle))
+            return Ras::InvalidHandle;
+    }
     const QDBusMessage reply = call(QStringLiteral("LinkStatus"), {uint(handle)});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 4) {
         if (reply.errorName() == kNoSuchTunnel)

@@ -18,6 +18,9 @@ class HelperDialUp : public QObject, public DialUp
     Q_OBJECT
 public:
     explicit HelperDialUp(QDBusConnection bus, QObject *parent = nullptr);
+
+    // Whether kvo-helper runs on the bus or can be started there.
+    static bool available(QDBusConnection bus);
     ~HelperDialUp() override;
 
     unsigned setEntryProperties(const QString &phoneBook, const QString &entryName,

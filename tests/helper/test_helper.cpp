@@ -486,7 +486,9 @@ TEST_F(HelperTest, StoppedHelperHangsUpItsLinks)
 // connection list and end notice as the local layer, from a user's process.
 TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
 {
+    EXPECT_FALSE(HelperDialUp::available(client(QStringLiteral("a"))));
     startHelper();
+    EXPECT_TRUE(HelperDialUp::available(client(QStringLiteral("a"))));
     HelperDialUp dialUp(client(QStringLiteral("a")));
     const QString book = m_dir.filePath(QStringLiteral("KVORasEntry"));
     const QString entry = TunnelCommand::dialEntryName();

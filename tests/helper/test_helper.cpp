@@ -3,6 +3,8 @@
 // helper on that bus with an install folder holding the fake openvpn.
 #include "platform/processlist.h"
 #include "tunnel/helperdialup.h"
+#include "tunnel/netnsrig.h"
+#include "tunnel/ovpnoutput.h"
 #include "tunnel/tunnelcommand.h"
 
 #include <QDBusArgument>
@@ -558,6 +560,49 @@ TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)
     ::close(accepted);
     ::close(clientFd);
     ::close(server);
+}
+
+// The real openvpn 2.6 started by the helper in the rig's client namespace:
+// the helper's command line (with --script-security 1 after the
+// configuration) brings the tunnel up, and the caller's leaving ends it.
+TEST_F(HelperTest, RealOpenVpnThroughTheHelperComesUpAndEndsWhenTheCallerLeaves)
+{
+    const QString why = NetnsRig::unavailableReason();
+    if (!why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    NetnsRig rig;
+    QString error;
+    ASSERT_TRUE(rig.up(&error)) << error.toStdString();
+    ASSERT_TRUE(rig.installClientFiles(m_install));
+    ASSERT_TRUE(rig.enterClientNamespace());
+    startHelper(); // forked from this thread: in the client namespace
+    rig.leaveClientNamespace();
+
+    {
+        QDBusConnection a = client(QStringLiteral("a"));
+        SignalLog log;
+        listen(a, &log);
+        const QDBusMessage started =
+            call(a, QStringLiteral("StartOpenVpn"), startArgs(rig.serverAddress()));
+        ASSERT_EQ(started.type(), QDBusMessage::ReplyMessage) << qPrintable(started.errorMessage());
+        QString address;
+        const bool up = waitFor(
+            [&] {
+                for (const QDBusMessage &m : log.received) {
+                    const QString line = m.arguments().value(1).toString();
+                    OvpnOutput::assignedAddress(line, &address);
+                    if (line.contains(QLatin1String("Initialization Sequence Completed")))
+                        return true;
+                }
+                return false;
+            },
+            30000);
+        ASSERT_TRUE(up) << qPrintable(log.members().join(QLatin1Char(' ')));
+        EXPECT_TRUE(address.startsWith(QLatin1String("10."))) << qPrintable(address);
+        EXPECT_NE(openVpnPid(), 0);
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("a"));
+    EXPECT_TRUE(waitFor([this] { return openVpnPid() == 0; }));
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "signin/failurereport.h"
 #include "signin/servicefailurehelp.h"
 #include "system/linecheck.h"
+#include "tunnel/helperdialup.h"
 #include "tunnel/ovpnclient.h"
 #include "tunnel/pptpclient.h"
 #include "tunnel/tunneldrivers.h"
@@ -37,6 +38,21 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+
+#include <unistd.h>
+
+namespace {
+
+// As root the client runs pppd itself; as the desktop user it dials through
+// kvo-helper on the system bus when the helper is installed there.
+std::unique_ptr<DialUp> systemDialUp()
+{
+    if (::geteuid() != 0 && HelperDialUp::available(QDBusConnection::systemBus()))
+        return std::make_unique<HelperDialUp>(QDBusConnection::systemBus());
+    return std::make_unique<PppDialUp>();
+}
+
+} // namespace
 
 // The tunnel driver as the main window sees it.
 class ClientWiring::DriverHandle : public TunnelDriverHandle
@@ -181,7 +197,7 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
     m_tap = outside.tunDevice.isEmpty()
         ? std::make_unique<TapAdapter>(this, m_host.httpAuthority())
         : std::make_unique<TapAdapter>(this, m_host.httpAuthority(), outside.tunDevice);
-    m_dialUp = outside.dialUp ? std::move(outside.dialUp) : std::make_unique<PppDialUp>();
+    m_dialUp = outside.dialUp ? std::move(outside.dialUp) : systemDialUp();
     m_events = std::make_unique<TunnelEvents>(*this, m_controller.tunnelFlags());
     m_sessionBridge = std::make_unique<SessionBridge>(*this);
     m_session = std::make_unique<ClientSock>(*m_sessionBridge);

@@ -1,6 +1,7 @@
 #include "ovpnclient.h"
 
 #include "tapadapter.h"
+#include "tunnelcommand.h"
 
 #include "platform/codepage.h"
 #include "platform/ipv4.h"
@@ -115,19 +116,8 @@ QString OvpnClient::programPath()
 
 QStringList OvpnClient::arguments(const QString &server, quint32 qos)
 {
-    QStringList args {QStringLiteral("--remote"), server, QStringLiteral("80"),
-                      QStringLiteral("--config"),
-                      ProgramFolder::filePath(QStringLiteral("client.ovpn")),
-                      QStringLiteral("--ca"), ProgramFolder::filePath(QStringLiteral("ca.crt")),
-                      QStringLiteral("--key"), ProgramFolder::filePath(QStringLiteral("cl1.key")),
-                      QStringLiteral("--cert"), ProgramFolder::filePath(QStringLiteral("cl1.crt")),
-                      // openvpn never prompts on a pipe: the two lines come on stdin.
-                      QStringLiteral("--auth-user-pass"), QStringLiteral("/dev/stdin"),
-                      QStringLiteral("--reneg-sec"), QStringLiteral("0")};
-    const quint32 rate = OvpnOutput::shaperRate(qos);
-    if (rate != 0)
-        args << QStringLiteral("--shaper") << QString::number(rate);
-    return args;
+    return TunnelCommand::ovpnArguments(ProgramFolder::path(), server, kServerPort,
+                                        OvpnOutput::shaperRate(qos));
 }
 
 qint64 OvpnClient::processId() const

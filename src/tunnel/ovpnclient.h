@@ -47,6 +47,8 @@ public:
     // What the last Connect recorded: 0 started, 12 or 13.
     int startResult() const { return m_startResult; }
 
+    // The service's OpenVPN servers listen on TCP port 80.
+    static constexpr quint16 kServerPort = 80;
     // The process name CloseExisting looks for.
     static const QString kProgramName; // "kvo_openvpn"
 

@@ -1,5 +1,7 @@
 #include "pptpclient.h"
 
+#include "tunnelcommand.h"
+
 #include "platform/eventwait.h"
 #include "platform/ipv4.h"
 #include "platform/programfolder.h"
@@ -8,13 +10,12 @@
 #include <QElapsedTimer>
 #include <QPointer>
 
-const QString PptpClient::kEntryName = QStringLiteral("KVO");
-const QString PptpClient::kPreSharedKey = QStringLiteral("Q8MZpassage");
+const QString PptpClient::kEntryName = TunnelCommand::dialEntryName();
+const QString PptpClient::kPreSharedKey = TunnelCommand::preSharedKey();
 
 namespace {
 constexpr int kMaxEnumerated = 20;
 constexpr int kCredentialChars = 256;
-constexpr int kPhoneNumberChars = 128;
 } // namespace
 
 PptpClient::PptpClient(unsigned type, DialUp &dialUp, Prompter &prompter)
@@ -32,19 +33,7 @@ int PptpClient::tunnelType() const
 
 Ras::Entry PptpClient::entryFor(unsigned type, const QString &server)
 {
-    Ras::Entry e;
-    const bool pptp = type == 1;
-    e.options = Ras::OptRemoteDefaultGateway | Ras::OptSecureLocalFiles | Ras::OptRequireMsChap2 |
-        (pptp ? Ras::OptRequireMsChap : Ras::OptRequireChap);
-    e.localPhoneNumber = server.left(kPhoneNumberChars);
-    e.netProtocols = Ras::NetProtocolIp;
-    e.framingProtocol = Ras::FramingPpp;
-    e.deviceType = QStringLiteral("vpn");
-    e.type = Ras::TypeVpn;
-    e.encryptionType = pptp ? Ras::EncryptionNone : Ras::EncryptionOptional;
-    e.vpnStrategy = pptp ? Ras::StrategyPptpOnly : Ras::StrategyL2tpOnly;
-    e.options2 = pptp ? 0u : Ras::Opt2UsePreSharedKey;
-    return e;
+    return TunnelCommand::dialEntry(type, server);
 }
 
 void PptpClient::CloseExisting()

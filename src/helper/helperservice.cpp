@@ -1,0 +1,547 @@
+#include "helperservice.h"
+
+#include "platform/codepage.h"
+#include "platform/deploymentconfig.h"
+#include "platform/ipv4.h"
+#include "platform/processlist.h"
+#include "platform/tcpreset.h"
+#include "tunnel/ovpnoutput.h"
+#include "tunnel/tapadapter.h"
+#include "tunnel/tunnelcommand.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+const QString HelperService::kServiceName = QStringLiteral("org.kvo.Helper1");
+const QString HelperService::kObjectPath = QStringLiteral("/org/kvo/Helper1");
+const QString HelperService::kInterface = QStringLiteral("org.kvo.Helper1");
+
+struct HelperService::Tunnel
+{
+    QString owner;
+    QProcess *process = nullptr;
+    OvpnOutput::LineSplitter splitter;
+};
+
+struct HelperService::Link
+{
+    QString owner;
+    Ras::Handle handle = 0;
+    QString phoneBook;
+};
+
+namespace {
+
+const QString kErrorNotAuthorized = QStringLiteral("org.kvo.Helper1.Error.NotAuthorized");
+const QString kErrorNoSuchTunnel = QStringLiteral("org.kvo.Helper1.Error.NoSuchTunnel");
+const QString kErrorFailed = QStringLiteral("org.kvo.Helper1.Error.Failed");
+const QString kErrorInvalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+
+const QString kActionConnect = QStringLiteral("org.kvo.helper.connect");
+const QString kActionReset = QStringLiteral("org.kvo.helper.reset-connections");
+
+// openvpn's own limits for --shaper, in bytes per second.
+constexpr quint32 kShaperMin = 100;
+constexpr quint32 kShaperMax = 100000000;
+// The dial-up driver cuts its credentials to this length too.
+constexpr int kCredentialChars = 256;
+constexpr int kMaxResetHosts = 64;
+// Tunnels and links one caller may hold at once.
+constexpr int kMaxPerCaller = 4;
+constexpr int kStopGraceMs = 700;
+constexpr int kLinkPollMs = 1000;
+
+struct Method
+{
+    const char *name;
+    const char *signature;
+    bool reset; // the reset action, else the connect action
+};
+
+constexpr Method kMethods[] = {
+    {"StartOpenVpn", "suuss", false},  {"StopOpenVpn", "u", false},
+    {"Dial", "usss", false},           {"HangUp", "u", false},
+    {"LinkStatus", "u", false},        {"LinkAddress", "u", false},
+    {"LinkStatistics", "u", false},    {"ResetConnections", "asu", true},
+    {"TunDeviceAvailable", "", false},
+};
+
+const Method *findMethod(const QString &name)
+{
+    for (const Method &m : kMethods)
+        if (name == QLatin1String(m.name))
+            return &m;
+    return nullptr;
+}
+
+// The credentials go to the child one a line: no line breaks, no NULs.
+bool isCredential(const QString &text)
+{
+    return text.size() <= kCredentialChars && !text.contains(QLatin1Char('\n')) &&
+        !text.contains(QLatin1Char('\r')) && !text.contains(QChar(0));
+}
+
+bool isDottedAddress(const QString &text)
+{
+    bool ok = false;
+    Ipv4::numericValue(text, &ok);
+    return ok && isServerAddress(text);
+}
+
+// Directives of an openvpn configuration that run programs or load code.
+// The install folder's configuration must carry none of them: the tunnel
+// runs as root for any local user.
+bool configRunsPrograms(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false; // openvpn reports the missing file itself
+    static const QRegularExpression directive(QStringLiteral(
+        "^\\s*-{0,2}(up|down|plugin|route-up|route-pre-down|ipchange|client-connect|"
+        "client-disconnect|learn-address|tls-verify|auth-user-pass-verify|script-security|"
+        "tls-export-cert|management)\\b"));
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine());
+        if (directive.match(line).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+HelperService::HelperService(QDBusConnection bus, Options options, QObject *parent)
+    : QDBusVirtualObject(parent), m_bus(bus), m_options(std::move(options)), m_polkit(bus),
+      m_watcher(new QDBusServiceWatcher(this)),
+      m_phoneBooks(QDir::tempPath() + QStringLiteral("/kvo-helper-XXXXXX"))
+{
+    m_watcher->setConnection(m_bus);
+    m_watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &HelperService::ownerLeft);
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        if (managing())
+            touch();
+        else
+            Q_EMIT idle();
+    });
+    m_linkPoll.setInterval(kLinkPollMs);
+    connect(&m_linkPoll, &QTimer::timeout, this, &HelperService::pollLinks);
+}
+
+HelperService::~HelperService()
+{
+    for (auto &[id, t] : m_tunnels) {
+        if (t->process) {
+            t->process->disconnect(this);
+            t->process->kill();
+            t->process->waitForFinished(2000);
+        }
+    }
+    for (auto &[id, l] : m_links)
+        m_dialUp.hangUp(l->handle);
+}
+
+bool HelperService::start(QString *error)
+{
+    if (!m_phoneBooks.isValid()) {
+        *error = QStringLiteral("no private folder: ") + m_phoneBooks.errorString();
+        return false;
+    }
+    if (!m_bus.registerVirtualObject(kObjectPath, this)) {
+        *error = QStringLiteral("cannot register ") + kObjectPath;
+        return false;
+    }
+    if (!m_bus.registerService(kServiceName)) {
+        *error = QStringLiteral("cannot own ") + kServiceName + QStringLiteral(": ") +
+            m_bus.lastError().message();
+        return false;
+    }
+    touch();
+    return true;
+}
+
+QString HelperService::introspect(const QString &path) const
+{
+    if (path != kObjectPath)
+        return QString();
+    // The committed interface description, without its document frame.
+    QFile f(QStringLiteral(":/org.kvo.Helper1.xml"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    const QString xml = QString::fromUtf8(f.readAll());
+    const qsizetype from = xml.indexOf(QLatin1String("<interface "));
+    const qsizetype to = xml.lastIndexOf(QLatin1String("</interface>"));
+    if (from < 0 || to < from)
+        return QString();
+    return xml.mid(from, to - from + int(sizeof("</interface>") - 1)) + QLatin1Char('\n');
+}
+
+bool HelperService::handleMessage(const QDBusMessage &message, const QDBusConnection &)
+{
+    if (message.type() != QDBusMessage::MethodCallMessage || message.interface() != kInterface)
+        return false; // Introspectable and Peer are answered by the library
+    touch();
+    const Method *method = findMethod(message.member());
+    if (!method) {
+        m_bus.send(
+            message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+                                     QStringLiteral("No method %1").arg(message.member())));
+        return true;
+    }
+    if (message.signature() != QLatin1String(method->signature)) {
+        m_bus.send(
+            message.createErrorReply(kErrorInvalidArgs,
+                                     QStringLiteral("%1 takes (%2)")
+                                         .arg(message.member(), QLatin1String(method->signature))));
+        return true;
+    }
+    const QString bad = checkValues(message);
+    if (!bad.isEmpty()) {
+        m_bus.send(message.createErrorReply(kErrorInvalidArgs, bad));
+        return true;
+    }
+    message.setDelayedReply(true);
+    ++m_pendingChecks;
+    m_polkit.check(
+        message.service(), method->reset ? kActionReset : kActionConnect,
+        message.isInteractiveAuthorizationAllowed(), [this, message](PolkitCheck::Answer answer) {
+            --m_pendingChecks;
+            touch();
+            if (answer == PolkitCheck::Answer::Yes) {
+                m_bus.send(perform(message));
+                return;
+            }
+            m_bus.send(message.createErrorReply(kErrorNotAuthorized,
+                                                answer == PolkitCheck::Answer::Challenge
+                                                    ? QStringLiteral("Authentication is required")
+                                                    : QStringLiteral("Not authorized")));
+        });
+    return true;
+}
+
+QString HelperService::checkValues(const QDBusMessage &message) const
+{
+    const QString member = message.member();
+    const QVariantList args = message.arguments();
+    if (member == QLatin1String("StartOpenVpn")) {
+        if (!isServerAddress(args.at(0).toString()))
+            return QStringLiteral("server must be an IPv4 address or a host name");
+        const uint port = args.at(1).toUInt();
+        if (port < 1 || port > 65535)
+            return QStringLiteral("port must be 1 to 65535");
+        const uint shaper = args.at(2).toUInt();
+        if (shaper != 0 && (shaper < kShaperMin || shaper > kShaperMax))
+            return QStringLiteral("shaper must be 0 or %1 to %2").arg(kShaperMin).arg(kShaperMax);
+        if (!isCredential(args.at(3).toString()) || !isCredential(args.at(4).toString()))
+            return QStringLiteral("user and password: one line of at most %1 characters each")
+                .arg(kCredentialChars);
+    } else if (member == QLatin1String("Dial")) {
+        const uint type = args.at(0).toUInt();
+        if (type != 1 && type != 3)
+            return QStringLiteral("type must be 1 (PPTP) or 3 (L2TP)");
+        if (!isServerAddress(args.at(1).toString()))
+            return QStringLiteral("server must be an IPv4 address or a host name");
+        if (!isCredential(args.at(2).toString()) || !isCredential(args.at(3).toString()))
+            return QStringLiteral("user and password: one line of at most %1 characters each")
+                .arg(kCredentialChars);
+    } else if (member == QLatin1String("ResetConnections")) {
+        const QStringList hosts = args.at(0).toStringList();
+        if (hosts.size() > kMaxResetHosts)
+            return QStringLiteral("at most %1 hosts").arg(kMaxResetHosts);
+        // Only the hosts this installation resets after an address change:
+        // no caller drops other connections of the machine.
+        const DeploymentConfig deployment = DeploymentConfig::load(
+            QDir(m_options.installDir).filePath(QStringLiteral("KVOService.ini")));
+        const QStringList allowed = deployment.resetHostsFirst + deployment.resetHostsSecond;
+        for (const QString &h : hosts) {
+            if (!isDottedAddress(h))
+                return QStringLiteral("hosts must be dotted IPv4 addresses");
+            if (!allowed.contains(h))
+                return QStringLiteral("%1 is not a reset host of this installation").arg(h);
+        }
+        const uint port = args.at(1).toUInt();
+        if (port < 1 || port > 65535)
+            return QStringLiteral("port must be 1 to 65535");
+    }
+    return QString();
+}
+
+QDBusMessage HelperService::perform(const QDBusMessage &message)
+{
+    const QString member = message.member();
+    if (member == QLatin1String("StartOpenVpn"))
+        return startOpenVpn(message);
+    if (member == QLatin1String("StopOpenVpn"))
+        return stopOpenVpn(message);
+    if (member == QLatin1String("Dial"))
+        return dial(message);
+    if (member == QLatin1String("ResetConnections"))
+        return resetConnections(message);
+    if (member == QLatin1String("TunDeviceAvailable"))
+        return message.createReply(TapAdapter(nullptr, QString(), m_options.tunDevice).find());
+    return linkCall(message);
+}
+
+QString HelperService::openVpnProgram() const
+{
+    const QString own = QDir(m_options.installDir).filePath(QStringLiteral("kvo_openvpn"));
+    if (QFileInfo(own).isExecutable())
+        return own;
+    return QStandardPaths::findExecutable(
+        QStringLiteral("openvpn"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
+}
+
+QDBusMessage HelperService::startOpenVpn(const QDBusMessage &message)
+{
+    const QString owner = message.service();
+    const QVariantList args = message.arguments();
+    // A caller that left while polkit was asked gets nothing started.
+    if (!m_bus.interface()->isServiceRegistered(owner).value())
+        return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
+    if (ownedBy(owner) >= kMaxPerCaller)
+        return message.createErrorReply(kErrorFailed, QStringLiteral("too many tunnels"));
+    const QString program = openVpnProgram();
+    if (program.isEmpty())
+        return message.createErrorReply(kErrorFailed, QStringLiteral("openvpn is not installed"));
+    const QString config = QDir(m_options.installDir).filePath(QStringLiteral("client.ovpn"));
+    if (configRunsPrograms(config))
+        return message.createErrorReply(
+            kErrorFailed, QStringLiteral("the installed configuration runs programs"));
+
+    QStringList arguments =
+        TunnelCommand::ovpnArguments(m_options.installDir, args.at(0).toString(),
+                                     quint16(args.at(1).toUInt()), args.at(2).toUInt());
+    // Last, so that it holds whatever the configuration says.
+    arguments << QStringLiteral("--script-security") << QStringLiteral("1");
+
+    const quint32 id = m_nextId++;
+    auto tunnel = std::make_unique<Tunnel>();
+    tunnel->owner = owner;
+    auto *p = new QProcess(this);
+    tunnel->process = p;
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
+    p->setProcessEnvironment(env);
+    p->setWorkingDirectory(m_options.installDir);
+    const pid_t parent = ::getpid();
+    p->setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(1);
+    });
+    connect(p, &QProcess::readyReadStandardOutput, this, [this, id] { onTunnelOutput(id); });
+    connect(p, &QProcess::finished, this, [this, id](int code, QProcess::ExitStatus status) {
+        onTunnelFinished(id, code, status == QProcess::CrashExit);
+    });
+    watchOwner(owner);
+    p->start(program, arguments);
+    if (!p->waitForStarted(10000)) {
+        p->disconnect(this);
+        p->deleteLater();
+        return message.createErrorReply(kErrorFailed, QStringLiteral("openvpn did not start"));
+    }
+    p->write(CodePage::fromUnicode(args.at(3).toString()) + '\n' +
+             CodePage::fromUnicode(args.at(4).toString()) + '\n');
+    p->closeWriteChannel();
+    m_tunnels.emplace(id, std::move(tunnel));
+    qInfo("kvo-helper: openvpn %u started for %s", id, qPrintable(owner));
+    return message.createReply(id);
+}
+
+QDBusMessage HelperService::stopOpenVpn(const QDBusMessage &message)
+{
+    const auto it = m_tunnels.find(message.arguments().at(0).toUInt());
+    if (it == m_tunnels.end() || it->second->owner != message.service())
+        return message.createErrorReply(kErrorNoSuchTunnel, QStringLiteral("No such tunnel"));
+    ProcessList::stop(pid_t(it->second->process->processId()), kStopGraceMs);
+    return message.createReply();
+}
+
+void HelperService::onTunnelOutput(quint32 id)
+{
+    const auto it = m_tunnels.find(id);
+    if (it == m_tunnels.end())
+        return;
+    Tunnel &t = *it->second;
+    for (const QString &line : t.splitter.feed(t.process->readAllStandardOutput()))
+        emitTo(t.owner, QStringLiteral("OpenVpnOutput"), {id, line});
+}
+
+void HelperService::onTunnelFinished(quint32 id, int exitCode, bool crashed)
+{
+    const auto it = m_tunnels.find(id);
+    if (it == m_tunnels.end())
+        return;
+    onTunnelOutput(id);
+    std::unique_ptr<Tunnel> t = std::move(it->second);
+    m_tunnels.erase(it);
+    for (const QString &line : t->splitter.finish())
+        emitTo(t->owner, QStringLiteral("OpenVpnOutput"), {id, line});
+    emitTo(t->owner, QStringLiteral("OpenVpnEnded"), {id, exitCode, crashed});
+    t->process->disconnect(this);
+    t->process->deleteLater();
+    qInfo("kvo-helper: openvpn %u ended (%d)", id, exitCode);
+    touch();
+}
+
+QDBusMessage HelperService::dial(const QDBusMessage &message)
+{
+    const QString owner = message.service();
+    const QVariantList args = message.arguments();
+    if (!m_bus.interface()->isServiceRegistered(owner).value())
+        return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
+    if (ownedBy(owner) >= kMaxPerCaller)
+        return message.createErrorReply(kErrorFailed, QStringLiteral("too many tunnels"));
+    const unsigned type = args.at(0).toUInt();
+    const quint32 id = m_nextId++;
+    auto link = std::make_unique<Link>();
+    link->owner = owner;
+    link->phoneBook = m_phoneBooks.filePath(QStringLiteral("link-%1").arg(id));
+    const QString entry = TunnelCommand::dialEntryName();
+    unsigned result = m_dialUp.setEntryProperties(
+        link->phoneBook, entry, TunnelCommand::dialEntry(type, args.at(1).toString()));
+    if (result == 0 && type == 3)
+        result = m_dialUp.setPreSharedKey(link->phoneBook, entry, TunnelCommand::preSharedKey());
+    if (result == 0) {
+        watchOwner(owner);
+        const Ras::DialParams params {entry, args.at(2).toString(), args.at(3).toString()};
+        result = m_dialUp.dial(
+            link->phoneBook, params,
+            [this, id, owner](int state, unsigned error) {
+                emitTo(owner, QStringLiteral("LinkStateChanged"), {id, state, error});
+            },
+            &link->handle);
+    }
+    if (result != 0 || link->handle == 0) {
+        QFile::remove(link->phoneBook);
+        return message.createReply(QVariantList {result == 0 ? uint(Ras::FromDevice) : result, 0u});
+    }
+    m_links.emplace(id, std::move(link));
+    m_linkPoll.start();
+    qInfo("kvo-helper: link %u dialled for %s", id, qPrintable(owner));
+    return message.createReply(QVariantList {0u, id});
+}
+
+QDBusMessage HelperService::linkCall(const QDBusMessage &message)
+{
+    const QString member = message.member();
+    const auto it = m_links.find(message.arguments().at(0).toUInt());
+    if (it == m_links.end() || it->second->owner != message.service())
+        return message.createErrorReply(kErrorNoSuchTunnel, QStringLiteral("No such link"));
+    const Ras::Handle handle = it->second->handle;
+    if (member == QLatin1String("HangUp"))
+        return message.createReply(m_dialUp.hangUp(handle));
+    if (member == QLatin1String("LinkStatus")) {
+        Ras::ConnStatus status;
+        const unsigned r = m_dialUp.getConnectStatus(handle, &status);
+        return message.createReply(QVariantList {r, status.state, status.error, status.deviceName});
+    }
+    if (member == QLatin1String("LinkAddress")) {
+        QString address;
+        const unsigned r = m_dialUp.getProjectedIp(handle, &address);
+        return message.createReply(QVariantList {r, address});
+    }
+    Ras::Statistics stats;
+    const unsigned r = m_dialUp.getStatistics(handle, &stats);
+    return message.createReply(QVariantList {r, stats.bytesSent, stats.bytesReceived});
+}
+
+void HelperService::pollLinks()
+{
+    QList<quint32> ended;
+    for (const auto &[id, l] : m_links) {
+        Ras::ConnStatus status;
+        if (m_dialUp.getConnectStatus(l->handle, &status) == Ras::InvalidHandle)
+            ended.append(id);
+    }
+    for (quint32 id : ended)
+        endLink(id);
+    if (m_links.empty())
+        m_linkPoll.stop();
+}
+
+void HelperService::endLink(quint32 id)
+{
+    const auto it = m_links.find(id);
+    if (it == m_links.end())
+        return;
+    std::unique_ptr<Link> l = std::move(it->second);
+    m_links.erase(it);
+    QFile::remove(l->phoneBook);
+    emitTo(l->owner, QStringLiteral("LinkStateChanged"), {id, int(Ras::Disconnected), 0u});
+    qInfo("kvo-helper: link %u ended", id);
+    touch();
+}
+
+QDBusMessage HelperService::resetConnections(const QDBusMessage &message)
+{
+    const QVariantList args = message.arguments();
+    const int count =
+        TcpReset::resetConnectionsTo(args.at(0).toStringList(), quint16(args.at(1).toUInt()));
+    return message.createReply(count);
+}
+
+void HelperService::watchOwner(const QString &owner)
+{
+    if (!m_watcher->watchedServices().contains(owner))
+        m_watcher->addWatchedService(owner);
+}
+
+void HelperService::ownerLeft(const QString &owner)
+{
+    m_watcher->removeWatchedService(owner);
+    for (const auto &[id, t] : m_tunnels) {
+        if (t->owner == owner) {
+            qInfo("kvo-helper: %s left, ending openvpn %u", qPrintable(owner), id);
+            ProcessList::stop(pid_t(t->process->processId()), kStopGraceMs);
+        }
+    }
+    for (const auto &[id, l] : m_links) {
+        if (l->owner == owner) {
+            qInfo("kvo-helper: %s left, hanging up link %u", qPrintable(owner), id);
+            m_dialUp.hangUp(l->handle);
+        }
+    }
+}
+
+void HelperService::emitTo(const QString &owner, const QString &name, const QVariantList &args)
+{
+    QDBusMessage signal = QDBusMessage::createTargetedSignal(owner, kObjectPath, kInterface, name);
+    signal.setArguments(args);
+    m_bus.send(signal);
+}
+
+void HelperService::touch()
+{
+    m_idleTimer.start(m_options.idleSeconds * 1000);
+}
+
+int HelperService::ownedBy(const QString &owner) const
+{
+    int n = 0;
+    for (const auto &[id, t] : m_tunnels)
+        n += t->owner == owner ? 1 : 0;
+    for (const auto &[id, l] : m_links)
+        n += l->owner == owner ? 1 : 0;
+    return n;
+}
+
+bool HelperService::managing() const
+{
+    return !m_tunnels.empty() || !m_links.empty() || m_pendingChecks > 0;
+}

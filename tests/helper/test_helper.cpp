@@ -1,0 +1,610 @@
+// kvo-helper over a private bus: the test runs its own dbus-daemon, answers
+// polkit's CheckAuthorization itself (yes, no or challenge) and starts the
+// helper on that bus with an install folder holding the fake openvpn.
+#include "platform/processlist.h"
+#include "tunnel/helperdialup.h"
+#include "tunnel/netnsrig.h"
+#include "tunnel/ovpnoutput.h"
+#include "tunnel/tunnelcommand.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kHelper = QStringLiteral("org.kvo.Helper1");
+const QString kPath = QStringLiteral("/org/kvo/Helper1");
+const QString kNotAuthorized = QStringLiteral("org.kvo.Helper1.Error.NotAuthorized");
+const QString kNoSuchTunnel = QStringLiteral("org.kvo.Helper1.Error.NoSuchTunnel");
+const QString kInvalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+
+bool waitFor(const std::function<bool()> &done, int ms = 10000)
+{
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (done())
+            return true;
+        QTest::qWait(20);
+    }
+    return done();
+}
+
+// polkit's authority as the helper sees it: answers every
+// CheckAuthorization with the scenario's answer and records what it was
+// asked.
+class StandInAuthority : public QDBusVirtualObject
+{
+public:
+    enum Answer { Yes, No, Challenge };
+    Answer answer = Yes;
+    QStringList actions;
+    QStringList subjects; // "kind:name"
+
+    QString introspect(const QString &) const override { return QString(); }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.member() != QLatin1String("CheckAuthorization") ||
+            message.signature() != QLatin1String("(sa{sv})sa{ss}us"))
+            return false;
+        const QDBusArgument subject = message.arguments().at(0).value<QDBusArgument>();
+        QString kind;
+        QVariantMap details;
+        subject.beginStructure();
+        subject >> kind >> details;
+        subject.endStructure();
+        subjects.append(kind + QLatin1Char(':') + details.value(QStringLiteral("name")).toString());
+        actions.append(message.arguments().at(1).toString());
+        QDBusArgument result;
+        result.beginStructure();
+        result << (answer == Yes) << (answer == Challenge) << QMap<QString, QString>();
+        result.endStructure();
+        connection.send(message.createReply(QVariant::fromValue(result)));
+        return true;
+    }
+};
+
+// Every signal that reaches one bus connection.
+class SignalLog : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QDBusMessage> received;
+    QStringList members() const
+    {
+        QStringList out;
+        for (const QDBusMessage &m : received)
+            out.append(m.member());
+        return out;
+    }
+public Q_SLOTS:
+    void onSignal(const QDBusMessage &m) { received.append(m); }
+};
+
+class HelperTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_install = m_dir.filePath(QStringLiteral("install"));
+        m_log = m_dir.filePath(QStringLiteral("log"));
+        QDir().mkpath(m_install);
+        QDir().mkpath(m_log);
+        // The install folder: the fake openvpn (it records its command line
+        // and input beside itself) and the files openvpn is pointed at.
+        ASSERT_TRUE(QFile::link(QStringLiteral(KVO_TUNNEL_FAKES_DIR "/kvo_openvpn"),
+                                m_install + QStringLiteral("/kvo_openvpn")));
+        for (const char *name : {"client.ovpn", "ca.crt", "cl1.key", "cl1.crt", "stay"})
+            writeFile(m_install + QLatin1Char('/') + QLatin1String(name), "client\n");
+        writeFile(m_install + u"/KVOService.ini"_s,
+                  "[Service]\nResetHostsFirst=127.0.0.1,10.9.9.1\nResetHostsSecond=10.9.9.2\n");
+        writeFile(m_install + QStringLiteral("/lines"),
+                  "Initialization Sequence Completed\nsecond line\n");
+        writeFile(m_install + QStringLiteral("/transcript"), (m_install + u"/lines"_s).toUtf8());
+
+        startBus();
+        m_authorityBus = QDBusConnection::connectToBus(m_address, QStringLiteral("authority"));
+        ASSERT_TRUE(m_authorityBus.isConnected());
+        ASSERT_TRUE(m_authorityBus.registerVirtualObject(
+            QStringLiteral("/org/freedesktop/PolicyKit1/Authority"), &m_authority));
+        ASSERT_TRUE(m_authorityBus.registerService(QStringLiteral("org.freedesktop.PolicyKit1")));
+    }
+
+    void TearDown() override
+    {
+        for (const QString &name : std::as_const(m_clients))
+            QDBusConnection::disconnectFromBus(name);
+        QDBusConnection::disconnectFromBus(QStringLiteral("authority"));
+        if (m_helper.state() != QProcess::NotRunning) {
+            m_helper.terminate();
+            m_helper.waitForFinished(5000);
+        }
+        // The helper's children end with it; make sure before the folder goes.
+        waitFor([this] { return openVpnPid() == 0; }, 5000);
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+
+    static void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    void startBus()
+    {
+        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
+        writeFile(config,
+                  QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC
+ "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*"/>
+    <allow own="*"/>
+    <allow receive_sender="*"/>
+    <allow user="*"/>
+  </policy>
+</busconfig>
+)")
+                      .arg(m_dir.filePath(QStringLiteral("bus")))
+                      .toUtf8());
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address=1")});
+        ASSERT_TRUE(m_daemon.waitForStarted(5000)) << "dbus-daemon is not installed";
+        ASSERT_TRUE(waitFor([this] { return m_daemon.canReadLine(); }, 5000));
+        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    }
+
+    void startHelper(int idleSeconds = 60)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"),
+                   QStringLiteral(KVO_TUNNEL_FAKES_DIR ":") + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("KVO_FAKE_LOG"), m_log);
+        m_helper.setProcessEnvironment(env);
+        m_helper.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_helper.start(QStringLiteral(KVO_HELPER_BIN),
+                       {QStringLiteral("--bus"), m_address, QStringLiteral("--install-dir"),
+                        m_install, QStringLiteral("--idle-seconds"), QString::number(idleSeconds)});
+        ASSERT_TRUE(m_helper.waitForStarted(5000));
+        QDBusConnection watcher = client(QStringLiteral("watcher"));
+        ASSERT_TRUE(
+            waitFor([&] { return watcher.interface()->isServiceRegistered(kHelper).value(); }));
+    }
+
+    QDBusConnection client(const QString &name)
+    {
+        if (!m_clients.contains(name))
+            m_clients.append(name);
+        return QDBusConnection::connectToBus(m_address, name);
+    }
+
+    void listen(QDBusConnection &bus, SignalLog *log)
+    {
+        for (const char *member : {"OpenVpnOutput", "OpenVpnEnded", "LinkStateChanged"})
+            ASSERT_TRUE(bus.connect(QString(), kPath, kHelper, QLatin1String(member), log,
+                                    SLOT(onSignal(QDBusMessage))));
+    }
+
+    // Calls while the event loop runs, so that the authority can answer.
+    static QDBusMessage call(QDBusConnection &bus, const QString &member, const QVariantList &args)
+    {
+        QDBusMessage m = QDBusMessage::createMethodCall(kHelper, kPath, kHelper, member);
+        m.setArguments(args);
+        return bus.call(m, QDBus::BlockWithGui, 15000);
+    }
+
+    static QVariantList startArgs(const QString &server, uint port = 80, uint shaper = 0,
+                                  const QString &password = QStringLiteral("kvopass"))
+    {
+        return {server, port, shaper, QStringLiteral("kvouser"), password};
+    }
+
+    // The fake openvpn started from this test's install folder (a script:
+    // argv[0] is the shell, argv[1] the script).
+    pid_t openVpnPid() const
+    {
+        for (const ProcessEntry &p : ProcessList::snapshot())
+            if (p.arguments.mid(0, 2).contains(m_install + u"/kvo_openvpn"_s) &&
+                ProcessList::isRunning(p.pid))
+                return p.pid;
+        return 0;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_install;
+    QString m_log;
+    QProcess m_daemon;
+    QProcess m_helper;
+    QString m_address;
+    QDBusConnection m_authorityBus {QString()};
+    StandInAuthority m_authority;
+    QStringList m_clients;
+};
+
+TEST_F(HelperTest, AuthorisedCallerStartsOpenVpnWithBuiltCommandLineAndOnlyItStopsIt)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    QDBusConnection b = client(QStringLiteral("b"));
+    SignalLog logA, logB;
+    listen(a, &logA);
+    listen(b, &logB);
+
+    const QDBusMessage started =
+        call(a, QStringLiteral("StartOpenVpn"),
+             startArgs(QStringLiteral("vpn1.example.net"), 1194, 131072, QStringLiteral("pa ss")));
+    ASSERT_EQ(started.type(), QDBusMessage::ReplyMessage) << qPrintable(started.errorMessage());
+    const uint id = started.arguments().at(0).toUInt();
+    EXPECT_EQ(m_authority.actions, QStringList {QStringLiteral("org.kvo.helper.connect")});
+    EXPECT_EQ(m_authority.subjects,
+              QStringList {QStringLiteral("system-bus-name:") + a.baseService()});
+
+    // The command line is the helper's own: the install folder's files, the
+    // credentials on standard input only, scripts off.
+    ASSERT_TRUE(waitFor([this] { return QFile::exists(m_install + u"/stdin.out"_s); }));
+    ASSERT_TRUE(
+        waitFor([&] { return logA.members().count(QStringLiteral("OpenVpnOutput")) == 2; }));
+    const QStringList args = QString::fromUtf8(readFile(m_install + u"/args.out"_s))
+                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString in = m_install + QLatin1Char('/');
+    EXPECT_EQ(args,
+              (QStringList {u"--remote"_s, u"vpn1.example.net"_s, u"1194"_s, u"--config"_s,
+                            in + u"client.ovpn"_s, u"--ca"_s, in + u"ca.crt"_s, u"--key"_s,
+                            in + u"cl1.key"_s, u"--cert"_s, in + u"cl1.crt"_s,
+                            u"--auth-user-pass"_s, u"/dev/stdin"_s, u"--reneg-sec"_s, u"0"_s,
+                            u"--shaper"_s, u"131072"_s, u"--script-security"_s, u"1"_s}));
+    EXPECT_EQ(readFile(m_install + u"/stdin.out"_s), QByteArray("kvouser\npa ss\n"));
+    EXPECT_EQ(logA.received.at(0).arguments(),
+              (QVariantList {id, QStringLiteral("Initialization Sequence Completed")}));
+
+    // Another caller can neither stop nor hear it.
+    const QDBusMessage foreign = call(b, QStringLiteral("StopOpenVpn"), {id});
+    EXPECT_EQ(foreign.errorName(), kNoSuchTunnel);
+    QTest::qWait(300);
+    EXPECT_NE(openVpnPid(), 0);
+    EXPECT_TRUE(logB.received.isEmpty());
+
+    const QDBusMessage stopped = call(a, QStringLiteral("StopOpenVpn"), {id});
+    EXPECT_EQ(stopped.type(), QDBusMessage::ReplyMessage) << qPrintable(stopped.errorMessage());
+    ASSERT_TRUE(waitFor([&] { return logA.members().contains(QStringLiteral("OpenVpnEnded")); }));
+    EXPECT_EQ(openVpnPid(), 0);
+    EXPECT_TRUE(logB.received.isEmpty());
+}
+
+TEST_F(HelperTest, RefusedCallerChangesNothing)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    for (const auto answer : {StandInAuthority::No, StandInAuthority::Challenge}) {
+        m_authority.answer = answer;
+        m_authority.actions.clear();
+        const QDBusMessage start =
+            call(a, QStringLiteral("StartOpenVpn"), startArgs(QStringLiteral("10.200.0.1")));
+        EXPECT_EQ(start.errorName(), kNotAuthorized);
+        const QDBusMessage dial =
+            call(a, QStringLiteral("Dial"),
+                 {1u, QStringLiteral("up.example"), QStringLiteral("u"), QStringLiteral("p")});
+        EXPECT_EQ(dial.errorName(), kNotAuthorized);
+        EXPECT_EQ(call(a, QStringLiteral("TunDeviceAvailable"), {}).errorName(), kNotAuthorized);
+        const QDBusMessage reset = call(a, QStringLiteral("ResetConnections"),
+                                        {QStringList {QStringLiteral("127.0.0.1")}, 443u});
+        EXPECT_EQ(reset.errorName(), kNotAuthorized);
+        EXPECT_EQ(
+            m_authority.actions,
+            (QStringList {u"org.kvo.helper.connect"_s, u"org.kvo.helper.connect"_s,
+                          u"org.kvo.helper.connect"_s, u"org.kvo.helper.reset-connections"_s}));
+    }
+    QTest::qWait(300);
+    EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s));
+    EXPECT_FALSE(QFile::exists(m_log + u"/pppd.args"_s));
+    EXPECT_EQ(openVpnPid(), 0);
+}
+
+TEST_F(HelperTest, BadValuesAreRefusedBeforeAnythingIsAskedOrStarted)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    const QString user = QStringLiteral("kvouser");
+    const struct
+    {
+        const char *member;
+        QVariantList args;
+    } cases[] = {
+        {"StartOpenVpn", startArgs(QStringLiteral("10.0.0.1 --up /tmp/x"))},
+        {"StartOpenVpn", startArgs(QStringLiteral("vpn\".example"))},
+        {"StartOpenVpn", startArgs(QStringLiteral("/etc/passwd"))},
+        {"StartOpenVpn", startArgs(QStringLiteral("--config"))},
+        {"StartOpenVpn", startArgs(QString())},
+        {"StartOpenVpn", startArgs(QStringLiteral("10.0.0.1"), 0)},
+        {"StartOpenVpn", startArgs(QStringLiteral("10.0.0.1"), 65536)},
+        {"StartOpenVpn", startArgs(QStringLiteral("10.0.0.1"), 80, 99)},
+        {"StartOpenVpn", startArgs(QStringLiteral("10.0.0.1"), 80, 100000001)},
+        {"StartOpenVpn",
+         startArgs(QStringLiteral("10.0.0.1"), 80, 0, QStringLiteral("p\nauth-nocache"))},
+        {"StartOpenVpn", {QStringLiteral("10.0.0.1"), QStringLiteral("80"), 0u, user, user}},
+        {"Dial", {2u, QStringLiteral("up.example"), user, user}},
+        {"Dial", {1u, QStringLiteral("up.example; reboot"), user, user}},
+        {"ResetConnections", {QStringList {QStringLiteral("example.com")}, 443u}},
+        {"ResetConnections", {QStringList {QStringLiteral("127.0.0.1")}, 0u}},
+        {"ResetConnections", {QStringList {QStringLiteral("127.0.0.2")}, 443u}},
+    };
+    for (const auto &c : cases) {
+        const QDBusMessage reply = call(a, QLatin1String(c.member), c.args);
+        EXPECT_EQ(reply.errorName(), kInvalidArgs)
+            << c.member << " " << qPrintable(c.args.value(0).toString());
+    }
+    EXPECT_TRUE(m_authority.actions.isEmpty());
+    QTest::qWait(300);
+    EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s));
+    EXPECT_FALSE(QFile::exists(m_log + u"/pppd.args"_s));
+}
+
+TEST_F(HelperTest, InstalledConfigurationThatRunsProgramsIsNotStarted)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    for (const char *line : {"up /tmp/x.sh\n", "plugin /tmp/x.so\n", "  --down /tmp/x.sh\n"}) {
+        writeFile(m_install + u"/client.ovpn"_s, QByteArray("client\ndev tun\n") + line);
+        const QDBusMessage reply =
+            call(a, QStringLiteral("StartOpenVpn"), startArgs(QStringLiteral("10.200.0.1")));
+        EXPECT_EQ(reply.errorName(), u"org.kvo.Helper1.Error.Failed"_s) << line;
+    }
+    QTest::qWait(300);
+    EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s));
+}
+
+TEST_F(HelperTest, OneCallerHoldsAtMostFourTunnels)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    QDBusConnection b = client(QStringLiteral("b"));
+    const QVariantList args = startArgs(QStringLiteral("10.200.0.1"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(call(a, QStringLiteral("StartOpenVpn"), args).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(call(a, QStringLiteral("StartOpenVpn"), args).errorName(),
+              u"org.kvo.Helper1.Error.Failed"_s);
+    EXPECT_EQ(call(b, QStringLiteral("StartOpenVpn"), args).type(), QDBusMessage::ReplyMessage);
+}
+
+TEST_F(HelperTest, CallerThatLeavesHasItsTunnelEnded)
+{
+    startHelper();
+    {
+        QDBusConnection a = client(QStringLiteral("a"));
+        const QDBusMessage started =
+            call(a, QStringLiteral("StartOpenVpn"), startArgs(QStringLiteral("10.200.0.1")));
+        ASSERT_EQ(started.type(), QDBusMessage::ReplyMessage) << qPrintable(started.errorMessage());
+    }
+    ASSERT_TRUE(waitFor([this] { return openVpnPid() != 0; }));
+    QDBusConnection::disconnectFromBus(QStringLiteral("a"));
+    EXPECT_TRUE(waitFor([this] { return openVpnPid() == 0; }));
+    EXPECT_EQ(m_helper.state(), QProcess::Running);
+}
+
+TEST_F(HelperTest, LeavesAfterQuietTimeOnlyWithNothingToManage)
+{
+    startHelper(1);
+    QDBusConnection a = client(QStringLiteral("a"));
+    const QDBusMessage started =
+        call(a, QStringLiteral("StartOpenVpn"), startArgs(QStringLiteral("10.200.0.1")));
+    ASSERT_EQ(started.type(), QDBusMessage::ReplyMessage) << qPrintable(started.errorMessage());
+    // Three quiet times with a tunnel up: it stays.
+    QTest::qWait(3000);
+    ASSERT_EQ(m_helper.state(), QProcess::Running)
+        << "helper ended: " << m_helper.exitCode() << " " << int(m_helper.exitStatus());
+    EXPECT_NE(openVpnPid(), 0);
+    call(a, QStringLiteral("StopOpenVpn"), {started.arguments().at(0)});
+    EXPECT_TRUE(m_helper.waitForFinished(10000));
+    EXPECT_EQ(m_helper.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_helper.exitCode(), 0);
+}
+
+TEST_F(HelperTest, DialUsesTheFixedEntryAndReportsTheLinkToItsOwner)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    QDBusConnection b = client(QStringLiteral("b"));
+    SignalLog logA;
+    listen(a, &logA);
+    const QDBusMessage dialled = call(
+        a, QStringLiteral("Dial"),
+        {1u, QStringLiteral("up.example"), QStringLiteral("kvouser"), QStringLiteral("kvo pass")});
+    ASSERT_EQ(dialled.type(), QDBusMessage::ReplyMessage) << qPrintable(dialled.errorMessage());
+    ASSERT_EQ(dialled.arguments().at(0).toUInt(), 0u);
+    const uint link = dialled.arguments().at(1).toUInt();
+    ASSERT_TRUE(waitFor([&] {
+        for (const QDBusMessage &m : logA.received)
+            if (m.arguments().value(1).toInt() == 0x2000)
+                return true;
+        return false;
+    }));
+    // The credentials are in the 0600 options file, not on pppd's command line.
+    const QByteArray args = readFile(m_log + u"/pppd.args"_s);
+    EXPECT_TRUE(args.contains("KVO"));
+    EXPECT_FALSE(args.contains("kvo pass"));
+    EXPECT_EQ(readFile(m_log + u"/pppd.optmode"_s).trimmed(), QByteArray("600"));
+    EXPECT_TRUE(readFile(m_log + u"/pppd.options"_s).contains("kvo pass"));
+
+    const QDBusMessage address = call(a, QStringLiteral("LinkAddress"), {link});
+    EXPECT_EQ(address.arguments(), (QVariantList {0u, QStringLiteral("10.7.0.5")}));
+    EXPECT_EQ(call(b, QStringLiteral("LinkAddress"), {link}).errorName(), kNoSuchTunnel);
+    EXPECT_EQ(call(b, QStringLiteral("HangUp"), {link}).errorName(), kNoSuchTunnel);
+
+    EXPECT_EQ(call(a, QStringLiteral("HangUp"), {link}).arguments(), QVariantList {0u});
+    ASSERT_TRUE(waitFor([&] {
+        const QDBusMessage s = call(a, QStringLiteral("LinkStatus"), {link});
+        return s.errorName() == kNoSuchTunnel || s.arguments().value(0).toUInt() == 6u;
+    }));
+}
+
+TEST_F(HelperTest, StoppedHelperHangsUpItsLinks)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    const QDBusMessage dialled = call(
+        a, QStringLiteral("Dial"),
+        {1u, QStringLiteral("up.example"), QStringLiteral("kvouser"), QStringLiteral("kvopass")});
+    ASSERT_EQ(dialled.arguments().value(0).toUInt(), 0u) << qPrintable(dialled.errorMessage());
+    ASSERT_TRUE(waitFor([this] { return QFile::exists(m_log + u"/pppd.pid"_s); }));
+    const pid_t pppd = pid_t(readFile(m_log + u"/pppd.pid"_s).trimmed().toInt());
+    ASSERT_TRUE(ProcessList::isRunning(pppd));
+    m_helper.terminate();
+    ASSERT_TRUE(m_helper.waitForFinished(10000));
+    EXPECT_TRUE(waitFor([pppd] { return !ProcessList::isRunning(pppd); }));
+}
+
+// The client's dial-up layer over the helper: the same states, address,
+// connection list and end notice as the local layer, from a user's process.
+TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
+{
+    EXPECT_FALSE(HelperDialUp::available(client(QStringLiteral("a"))));
+    startHelper();
+    EXPECT_TRUE(HelperDialUp::available(client(QStringLiteral("a"))));
+    HelperDialUp dialUp(client(QStringLiteral("a")));
+    const QString book = m_dir.filePath(QStringLiteral("KVORasEntry"));
+    const QString entry = TunnelCommand::dialEntryName();
+    ASSERT_EQ(dialUp.setEntryProperties(book, entry,
+                                        TunnelCommand::dialEntry(1, QStringLiteral("up.example"))),
+              0u);
+    QList<int> states;
+    Ras::Handle handle = 0;
+    ASSERT_EQ(dialUp.dial(
+                  book, {entry, QStringLiteral("kvouser"), QStringLiteral("kvo pass")},
+                  [&](int state, unsigned error) {
+                      EXPECT_EQ(error, 0u);
+                      states.append(state);
+                  },
+                  &handle),
+              0u);
+    ASSERT_NE(handle, 0u);
+    ASSERT_TRUE(waitFor([&] { return states.contains(Ras::Connected); }));
+    EXPECT_EQ(states.first(), int(Ras::PortOpened));
+    QString address;
+    EXPECT_EQ(dialUp.getProjectedIp(handle, &address), 0u);
+    EXPECT_EQ(address, u"10.7.0.5"_s);
+    QList<Ras::Connection> connections;
+    int count = 0;
+    EXPECT_EQ(dialUp.enumConnections(&connections, 20, &count), 0u);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(connections.at(0).entryName, entry);
+    EXPECT_FALSE(readFile(m_log + u"/pppd.args"_s).contains("kvo pass"));
+
+    auto gone = std::make_shared<AutoResetEvent>();
+    EXPECT_EQ(dialUp.notifyOnDisconnection(handle, gone), 0u);
+    EXPECT_EQ(dialUp.hangUp(handle), 0u);
+    EXPECT_TRUE(waitFor([&] { return gone->waitFor(0) == AutoResetEvent::Signalled; }));
+    EXPECT_EQ(dialUp.enumConnections(&connections, 20, &count), 0u);
+    EXPECT_EQ(count, 0);
+    Ras::ConnStatus status;
+    EXPECT_EQ(dialUp.getConnectStatus(handle, &status), unsigned(Ras::InvalidHandle));
+}
+
+TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "SOCK_DESTROY needs root";
+    startHelper();
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(server, 4), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(server, reinterpret_cast<sockaddr *>(&addr), &len);
+    const int clientFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(clientFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const int accepted = ::accept(server, nullptr, nullptr);
+
+    QDBusConnection a = client(QStringLiteral("a"));
+    const QDBusMessage reply =
+        call(a, QStringLiteral("ResetConnections"),
+             {QStringList {QStringLiteral("127.0.0.1")}, uint(ntohs(addr.sin_port))});
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
+    EXPECT_EQ(m_authority.actions,
+              QStringList {QStringLiteral("org.kvo.helper.reset-connections")});
+    EXPECT_GE(reply.arguments().at(0).toInt(), 1);
+    char byte = 0;
+    EXPECT_LT(::send(clientFd, &byte, 1, MSG_NOSIGNAL), 0);
+    ::close(accepted);
+    ::close(clientFd);
+    ::close(server);
+}
+
+// The real openvpn 2.6 started by the helper in the rig's client namespace:
+// the helper's command line (with --script-security 1 after the
+// configuration) brings the tunnel up, and the caller's leaving ends it.
+TEST_F(HelperTest, RealOpenVpnThroughTheHelperComesUpAndEndsWhenTheCallerLeaves)
+{
+    const QString why = NetnsRig::unavailableReason();
+    if (!why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    NetnsRig rig;
+    QString error;
+    ASSERT_TRUE(rig.up(&error)) << error.toStdString();
+    ASSERT_TRUE(rig.installClientFiles(m_install));
+    ASSERT_TRUE(rig.enterClientNamespace());
+    startHelper(); // forked from this thread: in the client namespace
+    rig.leaveClientNamespace();
+
+    {
+        QDBusConnection a = client(QStringLiteral("a"));
+        SignalLog log;
+        listen(a, &log);
+        const QDBusMessage started =
+            call(a, QStringLiteral("StartOpenVpn"), startArgs(rig.serverAddress()));
+        ASSERT_EQ(started.type(), QDBusMessage::ReplyMessage) << qPrintable(started.errorMessage());
+        QString address;
+        const bool up = waitFor(
+            [&] {
+                for (const QDBusMessage &m : log.received) {
+                    const QString line = m.arguments().value(1).toString();
+                    OvpnOutput::assignedAddress(line, &address);
+                    if (line.contains(QLatin1String("Initialization Sequence Completed")))
+                        return true;
+                }
+                return false;
+            },
+            30000);
+        ASSERT_TRUE(up) << qPrintable(log.members().join(QLatin1Char(' ')));
+        EXPECT_TRUE(address.startsWith(QLatin1String("10."))) << qPrintable(address);
+        EXPECT_NE(openVpnPid(), 0);
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("a"));
+    EXPECT_TRUE(waitFor([this] { return openVpnPid() == 0; }));
+}
+
+} // namespace
+
+#include "test_helper.moc"

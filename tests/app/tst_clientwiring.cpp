@@ -148,6 +148,12 @@ struct Wired
     {
         return QTest::qWaitFor([&] { return controller.tunnelUp(); }, ms);
     }
+    // Signed in over a tunnel to `server`, whose session server `peer` has
+    // received the session sign-in frame.
+    bool signInWithSession(SessionPeer &peer, const QString &server)
+    {
+        return signIn(server) == 0 && waitTunnelUp() && peer.waitForBytes(0, 12 + 812);
+    }
     QTimer *redialTimer() { return controller.timer(MainTimer::RedialCountdown); }
 };
 
@@ -165,9 +171,7 @@ private Q_SLOTS:
         SessionPeer peer(QStringLiteral("127.0.79.1"));
         QVERIFY(peer.listening());
         Wired w(TunnelKind::OpenVpn, 1, 2, 1);
-        QCOMPARE(w.signIn(QStringLiteral("127.0.79.1")), 0);
-        QVERIFY(w.waitTunnelUp());
-        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        QVERIFY(w.signInWithSession(peer, QStringLiteral("127.0.79.1")));
         QCOMPARE(w.controller.trayIconId(), int(TrayIcon::Connected));
         QVERIFY(openVpnRunning());
 
@@ -239,9 +243,7 @@ private Q_SLOTS:
         SessionPeer peer(QStringLiteral("127.0.79.2"));
         QVERIFY(peer.listening());
         Wired w(TunnelKind::OpenVpn, 1, 2, 1);
-        QCOMPARE(w.signIn(QStringLiteral("127.0.79.2")), 0);
-        QVERIFY(w.waitTunnelUp());
-        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        QVERIFY(w.signInWithSession(peer, QStringLiteral("127.0.79.2")));
         QVERIFY(QTest::qWaitFor([&] { return w.wiring->session().connected(); }, 3000));
 
         FixedIpInfo a {QStringLiteral("211.1.1.1"), 1, 1, 30, QString()};
@@ -281,9 +283,7 @@ private Q_SLOTS:
         QUdpSocket report; // the failure report host
         QVERIFY(report.bind(QHostAddress(QStringLiteral("127.0.79.5")), kFailureReportPort));
         Wired w(TunnelKind::OpenVpn, 0, 0, 1, QStringLiteral("127.0.79.5"));
-        QCOMPARE(w.signIn(QStringLiteral("127.0.79.4")), 0);
-        QVERIFY(w.waitTunnelUp());
-        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        QVERIFY(w.signInWithSession(peer, QStringLiteral("127.0.79.4")));
         w.prompter.clear();
         // The connection reports that it could make no socket (its own
         // test makes that happen with no descriptor left).
@@ -305,9 +305,7 @@ private Q_SLOTS:
         SessionPeer peer(QStringLiteral("127.0.79.3"));
         QVERIFY(peer.listening());
         Wired w(TunnelKind::OpenVpn, 1, 2, 1);
-        QCOMPARE(w.signIn(QStringLiteral("127.0.79.3")), 0);
-        QVERIFY(w.waitTunnelUp());
-        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        QVERIFY(w.signInWithSession(peer, QStringLiteral("127.0.79.3")));
         peer.at(0).socket->disconnectFromHost();
         QVERIFY(peer.waitForBytes(1, 12 + 812, 5000));
         QCOMPARE(peer.at(1).received.left(824), peer.at(0).received.left(824));

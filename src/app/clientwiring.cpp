@@ -329,6 +329,11 @@ void ClientWiring::wireWindowButtons()
     clicked(ControlId::BadIpButton, [this] { openBadIpReport(); });
 }
 
+MemoDialog *ClientWiring::memoPanel() const
+{
+    return m_memo.data();
+}
+
 void ClientWiring::openBadIpReport()
 {
     class Bridge : public NotifyIpHost

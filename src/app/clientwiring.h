@@ -117,7 +117,7 @@ public:
     TunnelEvents &tunnelEvents() { return *m_events; }
     ClientSock &session() { return *m_session; }
     IpListController &ipList() { return *m_ipList; }
-    MemoDialog *memoPanel() const { return m_memo; }
+    MemoDialog *memoPanel() const;
 
     // Button 1077: the bad-address report dialog, modal.
     void openBadIpReport();

@@ -71,8 +71,13 @@ public:
     // SM_IP_CHANGE_REQUEST with the address; starts the reply watchdog.
     virtual void sendIpChangeRequest(const QString &address) = 0;
     virtual void sendBadIpListRequest() = 0;
-    // SM_BAD_IP_REPORT; true when the whole frame went out.
-    virtual bool sendBadIpReport(const BadIpInfo &report) = 0;
+    // SM_BAD_IP_REPORT; true when the whole frame went out. A channel that
+    // carries no reports sends nothing, so nothing gets marked.
+    virtual bool sendBadIpReport(const BadIpInfo &report)
+    {
+        Q_UNUSED(report);
+        return false;
+    }
     virtual void stopReplyWatchdog() = 0;
     // The session ends for good: the close that follows starts no reconnect.
     virtual void clearReconnectFlag() = 0;

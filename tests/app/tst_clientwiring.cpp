@@ -338,6 +338,16 @@ private Q_SLOTS:
         QCOMPARE(panel->geometry(), w.window.memoPanelGeometry());
         QCOMPARE(panel->memoList()->itemText(1, 0), QStringLiteral("회사용"));
         QVERIFY(w.window.ipList()->hideVerticalBar());
+        // The panel follows the window's moves and the list's height.
+        const QRect first = panel->geometry();
+        w.window.move(w.window.pos() + QPoint(40, 30));
+        QVERIFY(QTest::qWaitFor([&] { return panel->geometry() != first; }, 3000));
+        QCOMPARE(panel->geometry(), first.translated(40, 30));
+        w.window.resize(363, 550);
+        QVERIFY(
+            QTest::qWaitFor([&] { return panel->height() == w.window.ipList()->height(); }, 3000));
+        QCOMPARE(panel->geometry(), w.window.memoPanelGeometry());
+        QVERIFY(panel->height() > first.height());
 
         // The report dialog, filled in as a user does.
         const qsizetype beforeReport = peer.at(0).received.size();

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
+#include <QHeaderView>
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QPainter>
@@ -593,6 +594,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!host.addressLabel.isEmpty(), 10000);
         QCOMPARE(mw.list->itemCount(), 4);
         QTRY_COMPARE(mw.list->itemText(3, 1), QStringLiteral("!"));
+        // The mark's column explains itself.
+        const QPoint onMark(mw.list->header()->sectionViewportPosition(1) + 2, 2);
+        QCOMPARE(mw.list->headerToolTipAt(onMark), QStringLiteral("IP불량신고한 아이피"));
 
         panel.memoButtonClicked();
         QTRY_VERIFY(panel.isVisible());

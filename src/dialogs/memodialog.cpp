@@ -161,7 +161,10 @@ void MemoDialog::memoListReceived(const QList<MemoInfo> &records)
 
 bool MemoDialog::fill(const QList<MemoInfo> &records)
 {
+    // Emptying the list moves its scroll bar; the IP list stays where it is.
+    m_programmaticScroll = true;
     setUpColumn();
+    m_programmaticScroll = false;
     m_memos.clear();
     if (records.isEmpty())
         return false;
@@ -201,6 +204,7 @@ void MemoDialog::refreshRows()
         m_list->doItemsLayout();
     }
     const bool fixed = m_host.productType() == 1;
+    m_programmaticScroll = true;
     while (m_list->itemCount() > n)
         m_list->deleteItem(m_list->itemCount() - 1);
     for (int j = 0; j < n; ++j) {
@@ -210,6 +214,7 @@ void MemoDialog::refreshRows()
         else if (!(m_list->isEditing() && j == m_list->editRow()))
             m_list->setItemText(j, 0, text);
     }
+    m_programmaticScroll = false;
     alignWithIpList();
 }
 

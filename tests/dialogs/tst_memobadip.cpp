@@ -365,6 +365,17 @@ private Q_SLOTS:
         mw.list->verticalScrollBar()->setValue(0);
         QCOMPARE(firstRow(panel.memoList()), 0);
 
+        // Closed and opened again further down: the new answer leaves the
+        // IP list where the user has it.
+        mw.list->verticalScrollBar()->setValue(12);
+        const int twelve = firstRow(mw.list);
+        QVERIFY(twelve > 0);
+        panel.memoButtonClicked();
+        panel.memoButtonClicked();
+        panel.memoListReceived(memos);
+        QCOMPARE(firstRow(mw.list), twelve);
+        QCOMPARE(firstRow(panel.memoList()), twelve);
+
         // The panel over the list, as a user sees it.
         mw.list->verticalScrollBar()->setValue(3);
         typeMemo(panel, 4, QStringLiteral("it's the shop's"));

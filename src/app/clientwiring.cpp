@@ -284,6 +284,9 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
 
 ClientWiring::~ClientWiring()
 {
+    // The memo panel reaches the window through a bridge of ours: it goes
+    // first, even though the window would delete it later.
+    delete m_memo.data();
     if (m_hotKey)
         m_hotKey->unregisterKey();
     m_controller.setTunnelDriver(nullptr);

@@ -381,6 +381,12 @@ private Q_SLOTS:
         QVERIFY(!panel->isVisible());
         QVERIFY(!w.controller.memoPanelShown());
         QVERIFY(!w.window.ipList()->hideVerticalBar());
+
+        // The panel goes with the wiring that it reaches the window through.
+        const QPointer<MemoDialog> kept = panel;
+        w.wiring.reset();
+        QVERIFY(kept.isNull());
+        w.controller.hideMemoPanel();
     }
 };
 

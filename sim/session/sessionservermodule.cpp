@@ -104,6 +104,7 @@ bool SessionServerModule::start(const Scenario &scenario, Recorder &recorder, QS
         }
         if (s.contains(QStringLiteral("expire")))
             acc.expire = s.value(QStringLiteral("expire")).toInteger();
+        acc.memoEveryAddress = s.value(QStringLiteral("memoEveryAddress")).toBool(false);
         acc.refuseLogin = s.value(QStringLiteral("refuseLogin")).toBool(false);
         acc.noUsableAddress = s.value(QStringLiteral("noUsableAddress")).toBool(false);
         acc.refuseChange = texts(s.value(QStringLiteral("refuseChange")));
@@ -242,8 +243,22 @@ void SessionServerModule::handle(Connection *c, const SessionFrame &frame)
         record(c, QStringLiteral("memoListRequest"));
         if (acc) {
             QList<MemoInfo> memos;
-            for (auto it = acc->memos.constBegin(); it != acc->memos.constEnd(); ++it)
-                memos.append({it.key(), it.value()});
+            QList<int32_t> listed;
+            // With memoEveryAddress every fixed address has its record, an
+            // empty text where no memo was saved, as a server keeping one
+            // memo column per address answers.
+            if (acc->memoEveryAddress) {
+                for (const PoolAddress &p : std::as_const(acc->fixed)) {
+                    if (p.userNumber <= 0 || listed.contains(p.userNumber))
+                        continue;
+                    listed.append(p.userNumber);
+                    memos.append({p.userNumber, acc->memos.value(p.userNumber)});
+                }
+            }
+            for (auto it = acc->memos.constBegin(); it != acc->memos.constEnd(); ++it) {
+                if (!listed.contains(it.key()))
+                    memos.append({it.key(), it.value()});
+            }
             send(c, SM_MEMO_LIST, uint32_t(memos.size()), SessionEncode::memoList(memos));
         }
         break;
@@ -253,9 +268,14 @@ void SessionServerModule::handle(Connection *c, const SessionFrame &frame)
         record(c, QStringLiteral("memoSave"),
                {{QStringLiteral("userNumber"), m.userNumber},
                 {QStringLiteral("text"), m.text},
-                {QStringLiteral("param"), qint64(frame.param)}});
+                {QStringLiteral("param"), qint64(frame.param)},
+                {QStringLiteral("size"), frame.payload.size()},
+                {QStringLiteral("payloadHex"), QString::fromLatin1(frame.payload.toHex())}});
+        // The text arrives escaped for the server's database (a backslash
+        // before each apostrophe); what is kept, and listed later, is plain.
         if (acc)
-            acc->memos.insert(m.userNumber, m.text);
+            acc->memos.insert(m.userNumber,
+                              QString(m.text).replace(QStringLiteral("\\'"), QStringLiteral("'")));
         break;
     }
     default:

@@ -51,6 +51,7 @@ public:
         QList<DynamicIpList> dynamic;
         QStringList reported;
         QMap<int32_t, QString> memos;
+        bool memoEveryAddress = false;
         qint64 expire = -1;
         bool refuseLogin = false;
         bool noUsableAddress = false;

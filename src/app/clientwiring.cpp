@@ -2,6 +2,8 @@
 
 #include "core/settings.h"
 #include "dialogs/cmanageoption.h"
+#include "dialogs/memodialog.h"
+#include "dialogs/notifyip.h"
 #include "mainwindow/clistctrlrows.h"
 #include "mainwindow/ctarvoclientdlg.h"
 #include "mainwindow/iplistcontroller.h"
@@ -28,6 +30,7 @@
 #include "web/servicepages.h"
 #include "web/servicerequests.h"
 #include "web/webtransport.h"
+#include "widgets/clistctrlex.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -170,6 +173,31 @@ private:
     ClientWiring &m_w;
 };
 
+// What the memo panel reaches of the main window and the session.
+class ClientWiring::MemoBridge : public MemoHost
+{
+public:
+    explicit MemoBridge(ClientWiring &w) : m_w(w) { }
+    CListCtrlEx &ipList() override { return *m_w.m_window.ipList(); }
+    int productType() const override { return m_w.m_controller.fields().productType; }
+    bool memoShown() const override { return m_w.m_controller.memoPanelShown(); }
+    void setMemoShown(bool shown) override { m_w.m_controller.setMemoPanelShown(shown); }
+    void setMemoButtonEnabled(bool enabled) override
+    {
+        m_w.m_controller.setControlEnabled(ControlId::MemoButton, enabled);
+    }
+    QRect panelGeometry() const override { return m_w.m_window.memoPanelGeometry(); }
+    bool sendMemoListRequest() override { return m_w.m_session->sendMemoListRequest() > 0; }
+    bool sendMemoSave(const MemoInfo &memo) override
+    {
+        return m_w.m_session->sendMemoSave(memo) > 0;
+    }
+    Prompter &prompter() override { return m_w.m_prompter; }
+
+private:
+    ClientWiring &m_w;
+};
+
 ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, Prompter &prompter,
                            Launcher &launcher, Outside outside, QObject *parent)
     : QObject(parent), m_controller(controller), m_window(window), m_prompter(prompter),
@@ -219,6 +247,14 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
     m_ipList->connectTo(m_session->dispatcher());
     m_hotKey = outside.hotKey ? std::move(outside.hotKey) : std::make_unique<XcbGlobalHotKey>();
     m_ipList->setHotKey(m_hotKey.get());
+
+    // The memo panel, made once, hidden, owned by the main window.
+    m_memoHost = std::make_unique<MemoBridge>(*this);
+    m_memo = new MemoDialog(*m_memoHost, &m_window);
+    m_window.attachMemoPanel(m_memo);
+    connect(&m_session->dispatcher(), &SessionDispatcher::memoListReceived, m_memo,
+            &MemoDialog::memoListReceived);
+    connect(&m_controller, &MainController::hideMemoPanelRequested, m_memo, &MemoDialog::hidePanel);
     wireWindowButtons();
 
     connect(m_session.get(), &ClientSock::statusTextRequested, &m_controller,
@@ -264,6 +300,9 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
 
 ClientWiring::~ClientWiring()
 {
+    // The memo panel reaches the window through a bridge of ours: it goes
+    // first, even though the window would delete it later.
+    delete m_memo.data();
     if (m_hotKey)
         m_hotKey->unregisterKey();
     m_controller.setTunnelDriver(nullptr);
@@ -302,6 +341,37 @@ void ClientWiring::wireWindowButtons()
     });
     clicked(ControlId::InPrivateButton, [this] { m_pages->OpenPrivateBrowser(); });
     clicked(ControlId::OptionButton, [this] { openOptions(); });
+    clicked(ControlId::MemoButton, [this] {
+        if (m_memo)
+            m_memo->memoButtonClicked();
+    });
+    clicked(ControlId::BadIpButton, [this] { openBadIpReport(); });
+}
+
+MemoDialog *ClientWiring::memoPanel() const
+{
+    return m_memo.data();
+}
+
+void ClientWiring::openBadIpReport()
+{
+    class Bridge : public NotifyIpHost
+    {
+    public:
+        explicit Bridge(ClientWiring &w) : m_w(w) { }
+        QString currentAddress() const override { return m_w.m_controller.currentAddress(); }
+        Prompter &prompter() override { return m_w.m_prompter; }
+        void sendReport(int category, const QString &address, const QString &reason) override
+        {
+            m_w.m_ipList->reportBadAddress(category, address, reason);
+        }
+
+    private:
+        ClientWiring &m_w;
+    };
+    Bridge bridge(*this);
+    NotifyIp dialog(bridge, &m_window);
+    dialog.exec();
 }
 
 void ClientWiring::start(const QStringList &arguments)

@@ -18,6 +18,7 @@
 #include <memory>
 
 class CListCtrlRows;
+class MemoDialog;
 class ClientSockChannel;
 class CTarvoClientDlg;
 class GlobalHotKey;
@@ -116,11 +117,16 @@ public:
     TunnelEvents &tunnelEvents() { return *m_events; }
     ClientSock &session() { return *m_session; }
     IpListController &ipList() { return *m_ipList; }
+    MemoDialog *memoPanel() const;
+
+    // Button 1077: the bad-address report dialog, modal.
+    void openBadIpReport();
 
 private:
     class DriverHandle;
     class SessionBridge;
     class IpListBridge;
+    class MemoBridge;
     void wireWindowButtons();
     void showSignInDialog();
 
@@ -152,6 +158,8 @@ private:
     std::unique_ptr<ClientSockChannel> m_channel;
     std::unique_ptr<GlobalHotKey> m_hotKey;
     std::unique_ptr<IpListController> m_ipList;
+    std::unique_ptr<MemoBridge> m_memoHost;
+    QPointer<MemoDialog> m_memo;
     QPointer<Login> m_login;
     AccountState m_account;
 };

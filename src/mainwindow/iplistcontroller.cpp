@@ -36,6 +36,11 @@ void ClientSockChannel::sendBadIpListRequest()
     m_sock.sendBadIpListRequest();
 }
 
+bool ClientSockChannel::sendBadIpReport(const BadIpInfo &report)
+{
+    return m_sock.sendBadIpReport(report) == SessionWire::kHeaderSize + SessionWire::kBadIpInfoSize;
+}
+
 void ClientSockChannel::stopReplyWatchdog()
 {
     m_sock.stopReplyWatchdog();
@@ -385,6 +390,18 @@ void IpListController::onReportedList(const QStringList &addresses)
         if (m_model.isReported(rows.text(i, 0)))
             rows.setText(i, IpListModel::kReportedColumn, QStringLiteral("!"));
     }
+}
+
+void IpListController::reportBadAddress(int category, const QString &address, const QString &reason)
+{
+    if (!m_session.sendBadIpReport(BadIpInfo {category, address, reason}))
+        return;
+    if (m_model.isReported(address))
+        return;
+    m_model.addReported(address);
+    const int row = m_model.findRow(address);
+    if (row >= 0)
+        m_model.rows().setText(row, IpListModel::kReportedColumn, QStringLiteral("!"));
 }
 
 void IpListController::onAddressesAdded()

@@ -71,6 +71,13 @@ public:
     // SM_IP_CHANGE_REQUEST with the address; starts the reply watchdog.
     virtual void sendIpChangeRequest(const QString &address) = 0;
     virtual void sendBadIpListRequest() = 0;
+    // SM_BAD_IP_REPORT; true when the whole frame went out. A channel that
+    // carries no reports sends nothing, so nothing gets marked.
+    virtual bool sendBadIpReport(const BadIpInfo &report)
+    {
+        Q_UNUSED(report);
+        return false;
+    }
     virtual void stopReplyWatchdog() = 0;
     // The session ends for good: the close that follows starts no reconnect.
     virtual void clearReconnectFlag() = 0;
@@ -85,6 +92,7 @@ public:
     void sendIpInfoRequest() override;
     void sendIpChangeRequest(const QString &address) override;
     void sendBadIpListRequest() override;
+    bool sendBadIpReport(const BadIpInfo &report) override;
     void stopReplyWatchdog() override;
     void clearReconnectFlag() override;
 
@@ -139,6 +147,11 @@ public:
     void onAddressReleased(const QString &address);
     void onAddressShared(const IpShareNotice &notice);
     void onAddressUnshared(const IpShareNotice &notice);
+
+    // Send report: SM_BAD_IP_REPORT with the category, the address and the
+    // (already escaped) reason; once the frame is out, an address not yet
+    // reported joins the reported-address list and its row gets "!".
+    void reportBadAddress(int category, const QString &address, const QString &reason);
 
     // Request an address change: the request and the reply watchdog.
     void requestChange(const QString &address);

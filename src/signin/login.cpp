@@ -7,6 +7,7 @@
 #include "web/servicepages.h"
 #include "web/servicerequests.h"
 #include "web/webhost.h"
+#include "widgets/cpicturebutton.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -21,12 +22,37 @@
 #include <QTabWidget>
 
 namespace {
-QPushButton *button(QWidget *parent, int id, const QString &text)
+// The dialog's image buttons: id, caption (the accessible name and the
+// text a missing picture leaves), standard and hover picture.
+struct PictureSpec
 {
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::number(id));
-    b->setAutoDefault(false);
-    return b;
+    int id;
+    const char16_t *caption;
+    int standard;
+    int hover;
+};
+
+const PictureSpec kPictures[] = {
+    {1003, u"로그인", 189, 223},          {1094, u"회원가입", 190, 226},
+    {1009, u"ID/PW찾기", 194, 230},       {1048, u"인터넷 회선 점검", 191, 227},
+    {1051, u"연결이 안되세요", 192, 228}, {1010, u"설정", 193, 229},
+};
+
+CPictureButton *button(QWidget *parent, int id)
+{
+    for (const PictureSpec &spec : kPictures) {
+        if (spec.id != id)
+            continue;
+        auto *b = new CPictureButton(parent);
+        b->setObjectName(QString::number(id));
+        b->setText(QString::fromUtf16(spec.caption));
+        b->setAccessibleName(b->text());
+        b->loadStandardPicture(spec.standard);
+        b->loadHoverPicture(spec.hover);
+        b->setFixedSize(b->sizeHint());
+        return b;
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -42,7 +68,7 @@ Login::Login(LoginHost &host, SignInSequence &sequence, LoginServices services, 
     m_password = new QLineEdit(this);
     m_password->setObjectName(QStringLiteral("1002"));
     m_password->setEchoMode(QLineEdit::Password);
-    QPushButton *signInButton = button(this, 1003, QStringLiteral("로그인"));
+    CPictureButton *signInButton = button(this, 1003);
     signInButton->setDefault(true);
     m_save = new QCheckBox(QStringLiteral("아이디/패스워드 저장"), this);
     m_save->setObjectName(QStringLiteral("1000"));
@@ -76,13 +102,13 @@ Login::Login(LoginHost &host, SignInSequence &sequence, LoginServices services, 
     grid->addWidget(m_tabs, 5, 0, 1, 3);
 
     auto *buttons = new QHBoxLayout;
-    QPushButton *lineCheck = button(this, 1048, QStringLiteral("인터넷 회선 점검"));
-    lineCheck->setToolTip(QStringLiteral("연결이 안되는 이유를 알아볼까요?"));
-    QPushButton *faq = button(this, 1051, QStringLiteral("연결이 안되세요"));
-    QPushButton *options = button(this, 1010, QStringLiteral("설정"));
-    QPushButton *signUp = button(this, 1094, QStringLiteral("회원가입"));
-    QPushButton *lost = button(this, 1009, QStringLiteral("ID/PW찾기"));
-    for (QPushButton *b : {lineCheck, faq, options, signUp, lost})
+    CPictureButton *lineCheck = button(this, 1048);
+    lineCheck->setToolTipText(QStringLiteral("연결이 안되는 이유를 알아볼까요?"), true);
+    CPictureButton *faq = button(this, 1051);
+    CPictureButton *options = button(this, 1010);
+    CPictureButton *signUp = button(this, 1094);
+    CPictureButton *lost = button(this, 1009);
+    for (CPictureButton *b : {lineCheck, faq, options, signUp, lost})
         buttons->addWidget(b);
     grid->addLayout(buttons, 6, 0, 1, 3);
 

@@ -4,6 +4,8 @@
 // transcript), the session server is a loopback peer on port 10010.
 #include "app/clientwiring.h"
 #include "core/settings.h"
+#include "dialogs/memodialog.h"
+#include "dialogs/notifyip.h"
 #include "mainwindow/ctarvoclientdlg.h"
 #include "mainwindow/iplistcontroller.h"
 #include "mainwindow/iplistmodel.h"
@@ -21,8 +23,12 @@
 
 #include "session/sessionpeer.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QNetworkDatagram>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -314,6 +320,102 @@ private Q_SLOTS:
         QCOMPARE(w.signInDialogs, 1);
         QVERIFY2(w.prompter.boxes().isEmpty(),
                  qPrintable(w.prompter.texts().join(QLatin1Char('|'))));
+    }
+
+    // Buttons 1087 and 1077 of the signed-in window: the memo list request
+    // goes out, its answer shows the panel beside the list until the
+    // log-out; the report dialog opens on the address in use and its report
+    // goes out whole.
+    void memoAndReportButtons()
+    {
+        SessionPeer peer(QStringLiteral("127.0.79.4"));
+        QVERIFY(peer.listening());
+        Wired w(TunnelKind::OpenVpn, 1, 2, 1);
+        w.controller.fields().productType = 1;
+        QCOMPARE(w.signIn(QStringLiteral("127.0.79.4")), 0);
+        QVERIFY(w.waitTunnelUp());
+        QVERIFY(peer.waitForBytes(0, 12 + 812));
+        peer.send(encodeFrame(SM_LOGIN_OK, 0));
+        FixedIpInfo a;
+        a.address = QStringLiteral("211.5.0.1");
+        a.state = 1;
+        a.userNumber = 21;
+        FixedIpInfo b = a;
+        b.address = QStringLiteral("211.5.0.2");
+        b.userNumber = 22;
+        peer.send(encodeFrame(SM_IP_INFO, 2, SessionEncode::fixedList({a, b})));
+        QVERIFY(peer.waitForBytes(0, 12 + 812 + 12 + 16));
+        peer.send(encodeFrame(SM_IP_CHANGE_OK, 0, encodeAddress(QStringLiteral("211.5.0.1"))));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return w.controller.currentAddress() == QStringLiteral("211.5.0.1"); }, 5000));
+        w.window.show();
+        const qsizetype before = peer.at(0).received.size();
+
+        auto *memoButton = qobject_cast<QAbstractButton *>(w.window.control(1087));
+        QVERIFY(memoButton && memoButton->isEnabled());
+        memoButton->click();
+        QVERIFY(peer.waitForBytes(0, before + 12));
+        QCOMPARE(peer.at(0).received.mid(before, 12).toHex(),
+                 QByteArray("0c000000"
+                            "1b000000"
+                            "00000000"));
+        peer.send(encodeFrame(SM_MEMO_LIST, 1,
+                              SessionEncode::memoList({{22, QStringLiteral("회사용")}})));
+        MemoDialog *panel = w.wiring->memoPanel();
+        QVERIFY(QTest::qWaitFor([&] { return panel->isVisible(); }, 5000));
+        QVERIFY(w.controller.memoPanelShown());
+        QCOMPARE(panel->geometry(), w.window.memoPanelGeometry());
+        QCOMPARE(panel->memoList()->itemText(1, 0), QStringLiteral("회사용"));
+        QVERIFY(w.window.ipList()->hideVerticalBar());
+        // The panel follows the window's moves and the list's height.
+        const QRect first = panel->geometry();
+        w.window.move(w.window.pos() + QPoint(40, 30));
+        QVERIFY(QTest::qWaitFor([&] { return panel->geometry() != first; }, 3000));
+        QCOMPARE(panel->geometry(), first.translated(40, 30));
+        w.window.resize(363, 550);
+        QVERIFY(
+            QTest::qWaitFor([&] { return panel->height() == w.window.ipList()->height(); }, 3000));
+        QCOMPARE(panel->geometry(), w.window.memoPanelGeometry());
+        QVERIFY(panel->height() > first.height());
+
+        // The report dialog, filled in as a user does.
+        const qsizetype beforeReport = peer.at(0).received.size();
+        QString shownAddress;
+        QTimer::singleShot(100, [&] {
+            auto *dlg = qobject_cast<NotifyIp *>(QApplication::activeModalWidget());
+            if (!dlg)
+                return;
+            shownAddress = NotifyIp::addressText(dlg->addressControl()->address());
+            dlg->findChild<QRadioButton *>(QStringLiteral("1092"))->click();
+            dlg->reasonEdit()->setPlainText(QStringLiteral("광고 미노출"));
+            dlg->findChild<QPushButton *>(QStringLiteral("1"))->click();
+        });
+        qobject_cast<QAbstractButton *>(w.window.control(1077))->click();
+        QCOMPARE(shownAddress, QStringLiteral("211.5.0.1"));
+        QVERIFY(peer.waitForBytes(0, beforeReport + 12 + 8200));
+        const QByteArray report = peer.at(0).received.mid(beforeReport, 12 + 8200);
+        QCOMPARE(report.left(20).toHex(),
+                 QByteArray("14200000"
+                            "1a000000"
+                            "01000000"
+                            "02000000"
+                            "d3050001"));
+        // The reason in the code page, zero-filled to the record's end.
+        const QByteArray reason("\xb1\xa4\xb0\xed \xb9\xcc\xb3\xeb\xc3\xe2");
+        QCOMPARE(report.mid(20, reason.size()), reason);
+        QCOMPARE(report.mid(20 + reason.size()), QByteArray(8192 - reason.size(), '\0'));
+        QCOMPARE(w.window.ipList()->itemText(0, 1), QStringLiteral("!"));
+
+        w.controller.logOut();
+        QVERIFY(!panel->isVisible());
+        QVERIFY(!w.controller.memoPanelShown());
+        QVERIFY(!w.window.ipList()->hideVerticalBar());
+
+        // The panel goes with the wiring that it reaches the window through.
+        const QPointer<MemoDialog> kept = panel;
+        w.wiring.reset();
+        QVERIFY(kept.isNull());
+        w.controller.hideMemoPanel();
     }
 };
 

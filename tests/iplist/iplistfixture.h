@@ -99,6 +99,12 @@ struct SentRequests : IpSessionChannel
         watchdog = true;
     }
     void sendBadIpListRequest() override { sent.append(QStringLiteral("badlist")); }
+    bool reportGoesOut = true;
+    bool sendBadIpReport(const BadIpInfo &r) override
+    {
+        sent.append(QStringLiteral("report %1 %2 %3").arg(r.category).arg(r.address, r.reason));
+        return reportGoesOut;
+    }
     void stopReplyWatchdog() override { watchdog = false; }
     void clearReconnectFlag() override { reconnectFlag = false; }
     QStringList changes() const

@@ -9,10 +9,15 @@
 #include "web/servicerequests.h"
 #include "web/webhost.h"
 #include "web/webtransport.h"
+#include "widgets/cpicturebutton.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QEnterEvent>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -288,6 +293,80 @@ private Q_SLOTS:
         QVERIFY(done.count() > 0 || done.wait(10000));
         QVERIFY(dlg.noticesPanel()->toPlainText().contains(
             QStringLiteral("페이지를 표시할 수 없습니다.")));
+    }
+
+    // The six buttons are image buttons with their pictures: the standard
+    // one at rest, the brightened hover one under the mouse, the grey one in
+    // the disabled look; 1048 carries its tooltip; a click still acts.
+    void sixPictureButtons()
+    {
+        struct Row
+        {
+            int id;
+            int standard;
+            int hover;
+        };
+        const Row rows[] = {{1003, 189, 223}, {1094, 190, 226}, {1009, 194, 230},
+                            {1048, 191, 227}, {1051, 192, 228}, {1010, 193, 229}};
+        Fixture t;
+        Login &dlg = t.open();
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (const Row &r : rows) {
+            auto *b = t.child<CPictureButton>(r.id);
+            QVERIFY2(b, qPrintable(QString::number(r.id)));
+            QVERIFY(b->hasPicture());
+            const QImage standard = QImage(QStringLiteral(":/png/%1.png").arg(r.standard))
+                                        .convertToFormat(QImage::Format_ARGB32);
+            const QImage hover = QImage(QStringLiteral(":/png/%1.png").arg(r.hover))
+                                     .convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(b->size(), standard.size());
+            QImage white(b->size(), QImage::Format_ARGB32);
+            white.fill(Qt::white);
+            auto over = [&](const QImage &picture) {
+                QImage out = white.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                QPainter p(&out);
+                p.drawImage(0, 0, picture);
+                return out;
+            };
+            QCOMPARE(b->surfaceForState(), CPictureButton::Surface::Normal);
+            QCOMPARE(b->render(CPictureButton::Surface::Normal, white), over(standard));
+            QCOMPARE(b->render(CPictureButton::Surface::Hover, white),
+                     over(CPictureButton::brightened(hover)));
+            QVERIFY(b->render(CPictureButton::Surface::Hover, white) != over(standard));
+
+            QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), b->mapToGlobal(QPointF(2, 2)));
+            QCoreApplication::sendEvent(b, &enter);
+            QCOMPARE(b->surfaceForState(), CPictureButton::Surface::Hover);
+            QEvent leave(QEvent::Leave);
+            QCoreApplication::sendEvent(b, &leave);
+            QCOMPARE(b->surfaceForState(), CPictureButton::Surface::Normal);
+            b->setDisabledLook(true);
+            QCOMPARE(b->surfaceForState(), CPictureButton::Surface::Grey);
+            QCOMPARE(b->render(CPictureButton::Surface::Grey, white),
+                     over(CPictureButton::greyed(standard)));
+            b->setDisabledLook(false);
+        }
+        QCOMPARE(t.child<CPictureButton>(1048)->toolTipText(),
+                 QStringLiteral("연결이 안되는 이유를 알아볼까요?"));
+        QCOMPARE(t.child<CPictureButton>(1048)->toolTip(),
+                 QStringLiteral("연결이 안되는 이유를 알아볼까요?"));
+        QVERIFY(t.child<CPictureButton>(1003)->isDefault());
+        QTest::mouseClick(t.child<CPictureButton>(1010), Qt::LeftButton);
+        QVERIFY(t.host.calls.contains(QStringLiteral("options")));
+
+        // The dialog as a user sees it, for people to look at.
+        const QString path = QStringLiteral(KVO_SCREENSHOT_PATH);
+        QDir().mkpath(QFileInfo(path).path());
+        const QImage shot = dlg.grab().toImage();
+        QVERIFY(shot.save(path, "PNG"));
+        // The sign-in button's picture is on screen where the button is.
+        auto *signIn = t.child<CPictureButton>(1003);
+        const QPoint centre = signIn->mapTo(&dlg, signIn->rect().center());
+        const QImage picture(QStringLiteral(":/png/189.png"));
+        QCOMPARE(QColor(shot.pixel(centre * shot.devicePixelRatio())).rgb() & 0xFFFFFF,
+                 QColor(picture.pixel(signIn->rect().center())).rgb() & 0xFFFFFF);
+        qInfo("sign-in dialog screenshot: %s", qPrintable(path));
     }
 };
 

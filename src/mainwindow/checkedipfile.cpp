@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QSet>
 
 #include <cstring>
 
@@ -15,11 +16,14 @@ void load(const QString &path, QStringList &list)
     if (!f.open(QIODevice::ReadOnly))
         return;
     const QByteArray bytes = f.readAll();
+    QSet<QString> seen(list.cbegin(), list.cend());
     for (qsizetype off = 0; off + 4 <= bytes.size(); off += 4) {
         const QString ip =
             Ipv4::fromBytes(reinterpret_cast<const unsigned char *>(bytes.constData() + off));
-        if (!list.contains(ip))
+        if (!seen.contains(ip)) {
+            seen.insert(ip);
             list.append(ip);
+        }
     }
 }
 
@@ -43,6 +47,7 @@ bool save(const QString &path, const QStringList &list)
 bool merge(const QString &path, const QStringList &more, QStringList &list)
 {
     load(path, list);
+    QSet<QString> seen(list.cbegin(), list.cend());
     for (const QString &text : more) {
         bool ok = false;
         const uint32_t n = Ipv4::toNetworkOrderBytes(text, &ok);
@@ -52,8 +57,10 @@ bool merge(const QString &path, const QStringList &more, QStringList &list)
         unsigned char raw[4];
         std::memcpy(raw, &n, 4);
         const QString ip = Ipv4::fromBytes(raw);
-        if (!list.contains(ip))
+        if (!seen.contains(ip)) {
+            seen.insert(ip);
             list.append(ip);
+        }
     }
     return save(path, list);
 }

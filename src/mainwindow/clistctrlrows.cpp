@@ -74,6 +74,20 @@ int CListCtrlRows::appendRow(const QString &firstCell)
     return m_list.insertItem(m_list.itemCount(), firstCell);
 }
 
+void CListCtrlRows::appendRows(std::vector<NewRow> rows)
+{
+    std::vector<CListCtrlEx::NewItem> items;
+    items.reserve(rows.size());
+    for (NewRow &r : rows)
+        items.push_back({std::move(r.cells), r.checked, r.background});
+    m_list.appendItems(std::move(items));
+}
+
+int CListCtrlRows::findRow(const QString &firstCell) const
+{
+    return m_list.findItemExact(firstCell);
+}
+
 void CListCtrlRows::clearRows()
 {
     m_list.deleteAllItems();

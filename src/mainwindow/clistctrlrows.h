@@ -25,6 +25,8 @@ public:
     int columnCount() const override;
     int rowCount() const override;
     int appendRow(const QString &firstCell) override;
+    void appendRows(std::vector<NewRow> rows) override;
+    int findRow(const QString &firstCell) const override;
     void clearRows() override;
     QString text(int row, int column) const override;
     void setText(int row, int column, const QString &text) override;

@@ -194,29 +194,28 @@ bool IpListController::usable(int row) const
 
 void IpListController::fillFixedRows(const QList<FixedIpInfo> &records, bool markReported)
 {
-    IpListRows &rows = m_model.rows();
     const bool kt = m_host.fields().productType == ProductType::KtFixedIp;
     const QString userId = m_host.userId();
     const QDateTime now = m_host.clock().now();
+    const QString ktText = QStringLiteral("KT 고정IP");
+    const QString mark = QStringLiteral("!");
+    std::vector<IpListRows::NewRow> added;
+    added.reserve(size_t(records.size()));
     for (const FixedIpInfo &rec : records) {
-        const int row = rows.appendRow(rec.address);
+        IpListRows::NewRow row;
         const QString state = stateText(rec.state);
-        if (kt) {
-            rows.setText(row, 2, QStringLiteral("KT 고정IP"));
-        } else {
-            rows.setText(row, 2, idText(rec.userNumber, userId));
-        }
-        rows.setText(row, 3, state);
-        rows.setText(row, 4, daysText(rec.days, now));
+        const bool reported = markReported && m_model.isReported(rec.address);
+        // Columns: address, reported mark, ID, state, days, PC.
+        row.cells = {rec.address, reported ? mark : QString(),
+                     kt ? ktText : idText(rec.userNumber, userId), state, daysText(rec.days, now)};
         if (!kt)
-            rows.setText(row, IpListModel::kPcColumn, rec.pcName);
+            row.cells.append(rec.pcName);
         if (state == IpState::Unavailable)
-            rows.setBackground(row, IpRowColor::Unavailable);
-        if (m_model.isChecked(rec.address))
-            rows.setChecked(row, true);
-        if (markReported && m_model.isReported(rec.address))
-            rows.setText(row, IpListModel::kReportedColumn, QStringLiteral("!"));
+            row.background = IpRowColor::Unavailable;
+        row.checked = m_model.isChecked(rec.address);
+        added.push_back(std::move(row));
     }
+    m_model.rows().appendRows(std::move(added));
 }
 
 void IpListController::replaceDynamic(const QList<DynamicIpList> &records)
@@ -386,9 +385,10 @@ void IpListController::onReportedList(const QStringList &addresses)
 {
     IpListRows &rows = m_model.rows();
     m_model.setReportedList(addresses);
+    const QString mark = QStringLiteral("!");
     for (int i = 0; i < rows.rowCount(); ++i) {
         if (m_model.isReported(rows.text(i, 0)))
-            rows.setText(i, IpListModel::kReportedColumn, QStringLiteral("!"));
+            rows.setText(i, IpListModel::kReportedColumn, mark);
     }
 }
 
@@ -549,10 +549,14 @@ void IpListController::onAddressShared(const IpShareNotice &notice)
 {
     IpListRows &rows = m_model.rows();
     const QString comma = QStringLiteral(",");
+    // A row named twice in the notice changes once: the second time finds
+    // the name there already.
+    std::vector<bool> done(size_t(rows.rowCount()), false);
     for (const QString &ip : notice.addresses) {
         const int row = m_model.findRow(ip);
-        if (row < 0)
+        if (row < 0 || done[size_t(row)])
             continue;
+        done[size_t(row)] = true;
         const QString pcs = rows.text(row, IpListModel::kPcColumn);
         if (pcs.isEmpty())
             rows.setText(row, IpListModel::kPcColumn, notice.pcName);
@@ -565,10 +569,14 @@ void IpListController::onAddressShared(const IpShareNotice &notice)
 void IpListController::onAddressUnshared(const IpShareNotice &notice)
 {
     IpListRows &rows = m_model.rows();
+    // A row named twice in the notice changes once: the name is gone after
+    // the first time.
+    std::vector<bool> done(size_t(rows.rowCount()), false);
     for (const QString &ip : notice.addresses) {
         const int row = m_model.findRow(ip);
-        if (row < 0)
+        if (row < 0 || done[size_t(row)])
             continue;
+        done[size_t(row)] = true;
         QStringList kept;
         const QStringList parts = rows.text(row, IpListModel::kPcColumn).split(QLatin1Char(','));
         for (const QString &p : parts) {
@@ -664,14 +672,16 @@ void IpListController::resetUsageHistory()
 void IpListController::checkAll(bool checked)
 {
     IpListRows &rows = m_model.rows();
+    QSet<QString> unchecked;
     for (int i = 0; i < rows.rowCount(); ++i) {
         rows.setChecked(i, checked);
         const QString ip = rows.text(i, 0);
         if (checked)
             m_model.addChecked(ip);
         else
-            m_model.removeChecked(ip);
+            unchecked.insert(ip);
     }
+    m_model.removeChecked(unchecked);
     m_model.saveCheckedList();
 }
 

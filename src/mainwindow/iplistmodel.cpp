@@ -111,12 +111,7 @@ void IpListModel::setUpColumns(int productType)
 
 int IpListModel::findRow(const QString &address) const
 {
-    const int n = m_rows.rowCount();
-    for (int i = 0; i < n; ++i) {
-        if (m_rows.text(i, 0) == address)
-            return i;
-    }
-    return -1;
+    return m_rows.findRow(address);
 }
 
 void IpListModel::shuffleDynamic(qint64 seed)
@@ -145,8 +140,7 @@ void IpListModel::shuffleDynamic(qint64 seed)
         if (j != i)
             tmp.swapItemsAt(i, j);
     }
-    for (qsizetype i = 0; i < n; ++i)
-        m_dynamic[i] = tmp[i];
+    m_dynamic = std::move(tmp);
 }
 
 QString IpListModel::formatLocalTime(quint64 secondsSince1970)
@@ -162,23 +156,27 @@ void IpListModel::rebuildDynamicRows(bool resort)
 {
     m_rows.clearRows();
     const QString inUse = currentAddress();
+    const QString mark = QStringLiteral("!");
+    std::vector<IpListRows::NewRow> rows;
+    rows.reserve(size_t(m_dynamic.size()));
     for (const DynamicIpList &rec : std::as_const(m_dynamic)) {
         const QString &ip = rec.address;
-        const int row = m_rows.appendRow(ip);
-        m_rows.setText(row, kReportedColumn, isReported(ip) ? QStringLiteral("!") : QString());
         const bool current = !inUse.isEmpty() && ip == inUse;
-        m_rows.setText(row, 2, current ? IpState::InUse : IpState::Idle);
+        IpListRows::NewRow row;
+        row.cells = {ip, isReported(ip) ? mark : QString(),
+                     current ? IpState::InUse : IpState::Idle};
         if (current)
-            m_rows.setBackground(row, IpRowColor::InUse);
-        if (isChecked(ip))
-            m_rows.setChecked(row, true);
+            row.background = IpRowColor::InUse;
+        row.checked = isChecked(ip);
         const auto used = m_usage.constFind(ip);
         if (used != m_usage.constEnd()) {
-            m_rows.setText(row, kDynamicTimeColumn, formatLocalTime(*used));
+            row.cells.append(formatLocalTime(*used));
             if (!current)
-                m_rows.setBackground(row, IpRowColor::Unavailable);
+                row.background = IpRowColor::Unavailable;
         }
+        rows.push_back(std::move(row));
     }
+    m_rows.appendRows(std::move(rows));
     if (resort)
         m_rows.sortAgain();
 }
@@ -213,6 +211,7 @@ void IpListModel::resetUsageHistory(const QString &address, quint64 time)
 void IpListModel::loadCheckedList()
 {
     CheckedIpFile::load(m_checkedPath, m_checked);
+    m_checkedSet = QSet<QString>(m_checked.cbegin(), m_checked.cend());
 }
 
 void IpListModel::saveCheckedList()
@@ -222,13 +221,25 @@ void IpListModel::saveCheckedList()
 
 void IpListModel::addChecked(const QString &address)
 {
-    if (!m_checked.contains(address))
+    if (!m_checkedSet.contains(address)) {
+        m_checkedSet.insert(address);
         m_checked.append(address);
+    }
 }
 
 void IpListModel::removeChecked(const QString &address)
 {
-    m_checked.removeAll(address);
+    if (m_checkedSet.remove(address))
+        m_checked.removeAll(address);
+}
+
+void IpListModel::removeChecked(const QSet<QString> &addresses)
+{
+    if (addresses.isEmpty())
+        return;
+    m_checked.removeIf([&](const QString &a) { return addresses.contains(a); });
+    for (const QString &a : addresses)
+        m_checkedSet.remove(a);
 }
 
 void IpListModel::checkBoxChanged(int row, bool checked, bool onCheckBox)
@@ -243,8 +254,16 @@ void IpListModel::checkBoxChanged(int row, bool checked, bool onCheckBox)
     saveCheckedList();
 }
 
+void IpListModel::setReportedList(const QStringList &addresses)
+{
+    m_reported = addresses;
+    m_reportedSet = QSet<QString>(addresses.cbegin(), addresses.cend());
+}
+
 void IpListModel::addReported(const QString &address)
 {
-    if (!m_reported.contains(address))
+    if (!m_reportedSet.contains(address)) {
+        m_reportedSet.insert(address);
         m_reported.append(address);
+    }
 }

@@ -7,6 +7,8 @@
 void MemoryIpListRows::setColumns(const QList<Column> &columns, const QString &secondHeaderTip)
 {
     m_rows.clear();
+    m_index.clear();
+    m_indexValid = true;
     m_selected = -1;
     m_columns = columns;
     m_tip = secondHeaderTip;
@@ -19,7 +21,47 @@ int MemoryIpListRows::appendRow(const QString &firstCell)
     Row r;
     r.cells.append(firstCell);
     m_rows.push_back(std::move(r));
-    return int(m_rows.size()) - 1;
+    indexAppended(rowCount() - 1);
+    return rowCount() - 1;
+}
+
+void MemoryIpListRows::appendRows(std::vector<NewRow> rows)
+{
+    m_rows.reserve(m_rows.size() + rows.size());
+    for (NewRow &n : rows) {
+        Row r;
+        r.cells = std::move(n.cells);
+        if (r.cells.isEmpty())
+            r.cells.append(QString());
+        r.background = n.background;
+        r.checked = n.checked;
+        m_rows.push_back(std::move(r));
+        indexAppended(rowCount() - 1);
+    }
+}
+
+void MemoryIpListRows::indexAppended(int row)
+{
+    if (!m_indexValid)
+        return;
+    const QString &key = m_rows[size_t(row)].cells[0];
+    if (!m_index.contains(key))
+        m_index.insert(key, row);
+}
+
+int MemoryIpListRows::findRow(const QString &firstCell) const
+{
+    if (!m_indexValid) {
+        m_index.clear();
+        m_index.reserve(qsizetype(m_rows.size()));
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            const QString &key = m_rows[i].cells[0];
+            if (!m_index.contains(key))
+                m_index.insert(key, int(i));
+        }
+        m_indexValid = true;
+    }
+    return m_index.value(firstCell, -1);
 }
 
 QString MemoryIpListRows::text(int row, int column) const
@@ -38,6 +80,8 @@ void MemoryIpListRows::setText(int row, int column, const QString &text)
     while (cells.size() <= column)
         cells.append(QString());
     cells[column] = text;
+    if (column == 0)
+        m_indexValid = false;
 }
 
 void MemoryIpListRows::setBackground(int row, quint32 colorRef)
@@ -104,4 +148,5 @@ void MemoryIpListRows::sortRows()
         const int c = cmp(a, b);
         return asc ? c < 0 : c > 0;
     });
+    m_indexValid = false;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -34,6 +36,18 @@ public:
     virtual int rowCount() const = 0;
     // Appends a row with its first cell; returns its index.
     virtual int appendRow(const QString &firstCell) = 0;
+    // A row to append: its cells, background and check box (set by the program).
+    struct NewRow
+    {
+        QStringList cells;
+        quint32 background = kNoColor;
+        bool checked = false;
+    };
+    // Appends the rows in one step, as appendRow, setText, setBackground and
+    // setChecked row by row would leave them.
+    virtual void appendRows(std::vector<NewRow> rows) = 0;
+    // The first row whose first cell is exactly the text; -1 when none.
+    virtual int findRow(const QString &firstCell) const = 0;
     // Deletes every row and its row data.
     virtual void clearRows() = 0;
     virtual QString text(int row, int column) const = 0;
@@ -72,10 +86,14 @@ public:
     int columnCount() const override { return int(m_columns.size()); }
     int rowCount() const override { return int(m_rows.size()); }
     int appendRow(const QString &firstCell) override;
+    void appendRows(std::vector<NewRow> rows) override;
+    int findRow(const QString &firstCell) const override;
     void clearRows() override
     {
         m_rows.clear();
         m_selected = -1;
+        m_index.clear();
+        m_indexValid = true;
     }
     QString text(int row, int column) const override;
     void setText(int row, int column, const QString &text) override;
@@ -97,8 +115,12 @@ public:
 
 private:
     void sortRows();
+    void indexAppended(int row);
 
     QList<Column> m_columns;
+    // First row per first-cell text; rebuilt after a sort or a first-cell change.
+    mutable QHash<QString, int> m_index;
+    mutable bool m_indexValid = true;
     QString m_tip;
     std::vector<Row> m_rows;
     int m_selected = -1;

@@ -3,6 +3,7 @@
 #include "platform/ipv4.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -102,6 +103,8 @@ public:
     void insertColumnAt(int at, const QString &heading)
     {
         beginInsertColumns({}, at, at);
+        if (at == 0)
+            dropIndex();
         headings.insert(headings.begin() + at, heading);
         for (Row &r : rows) {
             if (at <= r.cells.size())
@@ -113,6 +116,8 @@ public:
     void removeColumnAt(int at)
     {
         beginRemoveColumns({}, at, at);
+        if (at == 0)
+            dropIndex();
         headings.erase(headings.begin() + at);
         for (Row &r : rows) {
             if (at < r.cells.size())
@@ -128,14 +133,33 @@ public:
         Row r;
         r.cells.append(text);
         rows.insert(rows.begin() + at, std::move(r));
+        if (at == int(rows.size()) - 1)
+            indexAppended(at);
+        else
+            dropIndex();
         endInsertRows();
         return at;
+    }
+
+    void appendRows(std::vector<Row> &&added)
+    {
+        if (added.empty())
+            return;
+        const int first = int(rows.size());
+        beginInsertRows({}, first, first + int(added.size()) - 1);
+        rows.reserve(rows.size() + added.size());
+        for (Row &r : added) {
+            rows.push_back(std::move(r));
+            indexAppended(int(rows.size()) - 1);
+        }
+        endInsertRows();
     }
 
     void removeRowAt(int at)
     {
         beginRemoveRows({}, at, at);
         rows.erase(rows.begin() + at);
+        dropIndex();
         endRemoveRows();
     }
 
@@ -143,7 +167,41 @@ public:
     {
         beginResetModel();
         rows.clear();
+        firstCells.clear();
+        indexValid = true;
         endResetModel();
+    }
+
+    // The index of first cells: first row per text. Kept up to date while
+    // rows are only appended, dropped on any other change and built again
+    // at the next look-up.
+    void dropIndex()
+    {
+        indexValid = false;
+        firstCells.clear();
+    }
+    void indexAppended(int row)
+    {
+        if (!indexValid)
+            return;
+        keepFirst(rows[size_t(row)].cells, row);
+    }
+    void keepFirst(const QStringList &cells, int row) const
+    {
+        const QString key = cells.isEmpty() ? QString() : cells[0];
+        if (!firstCells.contains(key))
+            firstCells.insert(key, row);
+    }
+    int findExact(const QString &text) const
+    {
+        if (!indexValid) {
+            firstCells.clear();
+            firstCells.reserve(qsizetype(rows.size()));
+            for (size_t i = 0; i < rows.size(); ++i)
+                keepFirst(rows[i].cells, int(i));
+            indexValid = true;
+        }
+        return firstCells.value(text, -1);
     }
 
     // Reorders the rows by the column's kind; direction is 1 or -1. The
@@ -194,6 +252,7 @@ public:
         for (int i : order)
             sorted.push_back(std::move(rows[size_t(i)]));
         rows.swap(sorted);
+        dropIndex();
         const QModelIndexList before = persistentIndexList();
         QModelIndexList after;
         after.reserve(before.size());
@@ -205,6 +264,8 @@ public:
 
     std::vector<Row> rows;
     std::vector<QString> headings;
+    mutable QHash<QString, int> firstCells;
+    mutable bool indexValid = true;
 
 private:
     CListCtrlEx &m_list;
@@ -402,9 +463,13 @@ bool CListCtrlEx::setItemText(int row, int column, const QString &text)
     if (row < 0 || row >= itemCount() || column < 0 || column >= qMax(1, columnCount()))
         return false;
     QStringList &cells = m_model->rows[size_t(row)].cells;
+    if (column < cells.size() && cells[column] == text)
+        return true; // nothing to redraw
     while (cells.size() <= column)
         cells.append(QString());
     cells[column] = text;
+    if (column == 0)
+        m_model->dropIndex();
     const QModelIndex i = m_model->index(row, column);
     Q_EMIT m_model->dataChanged(i, i, {Qt::DisplayRole});
     return true;
@@ -471,9 +536,34 @@ void CListCtrlEx::setItemColors(int row, quint32 background, quint32 textColor)
     if (row < 0 || row >= itemCount())
         return;
     ItemData &d = m_model->rows[size_t(row)].data;
+    if (d.background == background && d.textColor == textColor)
+        return; // nothing to redraw
     d.background = background;
     d.textColor = textColor;
     m_model->rowChanged(row);
+}
+
+void CListCtrlEx::appendItems(std::vector<NewItem> items)
+{
+    std::vector<Row> rows;
+    rows.reserve(items.size());
+    for (NewItem &n : items) {
+        Row r;
+        r.cells = std::move(n.cells);
+        if (r.cells.isEmpty())
+            r.cells.append(QString());
+        r.checked = n.checked;
+        r.data.background = n.background;
+        rows.push_back(std::move(r));
+    }
+    const QScopedValueRollback<bool> reshaping(m_reshaping, true);
+    m_model->appendRows(std::move(rows));
+    placeEditor();
+}
+
+int CListCtrlEx::findItemExact(const QString &text) const
+{
+    return m_model->findExact(text);
 }
 
 int CListCtrlEx::findItem(const QString &text) const

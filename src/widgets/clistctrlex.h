@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QPointer>
+#include <QStringList>
 #include <QTreeView>
 
 #include <map>
@@ -78,8 +79,21 @@ public:
     // Sets the background and puts the text colour back to the default.
     void setItemColor(int row, quint32 background);
     void setItemColors(int row, quint32 background, quint32 textColor);
+    // Appends the rows in one step: the view takes them as one insertion.
+    // Their check states are set without checkChanged.
+    struct NewItem
+    {
+        QStringList cells;
+        bool checked = false;
+        quint32 background = kNoColor;
+    };
+    void appendItems(std::vector<NewItem> items);
     // Exact, case-insensitive search of the first column from the top; -1 when none.
     int findItem(const QString &text) const;
+    // The first row whose first cell is exactly the text (case-sensitive);
+    // -1 when none. Looked up in an index of the first cells, built again
+    // after the rows were sorted, deleted or had their first cell changed.
+    int findItemExact(const QString &text) const;
     bool checkState(int row) const;
     void setCheck(int row, bool checked);
     void setCheckBoxes(bool on);

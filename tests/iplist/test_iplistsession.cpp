@@ -572,3 +572,19 @@ TEST(DispatchedFrames, TypesTheClientDoesNotUseChangeNothing)
     EXPECT_TRUE(fx.host.logLines.isEmpty());
     EXPECT_TRUE(fx.host.boxes.boxes().isEmpty());
 }
+
+TEST(AddressNotices, FindTheirRowAfterTheUserSortedOrTheCellChanged)
+{
+    IpListFixture fx(1);
+    fx.controller.onFixedList(
+        {fixedRecord("10.0.0.2", 1), fixedRecord("10.0.0.10", 1), fixedRecord("10.0.0.1", 1)});
+    fx.rows.sortByUser(0); // 10.0.0.1, 10.0.0.2, 10.0.0.10
+    fx.controller.onAddressTaken({QStringLiteral("10.0.0.10"), QStringLiteral("PC-T")});
+    EXPECT_EQ(fx.rows.text(2, 0), QStringLiteral("10.0.0.10"));
+    EXPECT_EQ(fx.rows.text(2, IpListModel::kPcColumn), QStringLiteral("PC-T"));
+    EXPECT_EQ(fx.rows.text(0, IpListModel::kPcColumn), QString());
+    fx.rows.setText(0, 0, QStringLiteral("10.0.0.77"));
+    EXPECT_EQ(fx.model().findRow(QStringLiteral("10.0.0.1")), -1);
+    EXPECT_EQ(fx.model().findRow(QStringLiteral("10.0.0.77")), 0);
+    EXPECT_EQ(fx.model().findRow(QStringLiteral("10.0.0.10")), 2);
+}

@@ -116,6 +116,54 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(fx.home.file(QStringLiteral("CheckedIP"))));
     }
 
+    // Notices find their row by address however the rows were reordered or
+    // rewritten since the list was filled: by the user's header click, by a
+    // rebuild, by a changed first cell.
+    void noticesFindTheirRowAfterTheRowsMoved()
+    {
+        ViewFixture fx(1);
+        fx.controller.onFixedList(
+            {fixedRecord("10.0.0.2", 1), fixedRecord("10.0.0.10", 1), fixedRecord("10.0.0.1", 1)});
+        auto row = [&](const char *ip) {
+            return fx.list.findItem(QString::fromLatin1(ip));
+        };
+        // Address sort: 10.0.0.1, 10.0.0.2, 10.0.0.10.
+        const QHeaderView *h = fx.list.header();
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          QPoint(h->sectionViewportPosition(0) + 5, h->height() / 2));
+        QCOMPARE(fx.list.itemText(0, 0), QStringLiteral("10.0.0.1"));
+        QCOMPARE(fx.list.itemText(2, 0), QStringLiteral("10.0.0.10"));
+
+        fx.controller.onAddressTaken({QStringLiteral("10.0.0.10"), QStringLiteral("PC-T")});
+        QCOMPARE(fx.list.itemText(row("10.0.0.10"), 5), QStringLiteral("PC-T"));
+        QCOMPARE(fx.list.itemText(row("10.0.0.1"), 5), QString());
+        QCOMPARE(fx.list.itemText(row("10.0.0.2"), 5), QString());
+
+        // The same address twice in one notice adds its PC once.
+        fx.controller.onAddressShared(
+            {{QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.9")},
+             QStringLiteral("PC-S")});
+        QCOMPARE(fx.list.itemText(row("10.0.0.2"), 5), QStringLiteral("PC-S"));
+        QCOMPARE(fx.list.itemData(row("10.0.0.2"))->background, IpRowColor::Shared);
+        fx.controller.onAddressUnshared(
+            {{QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.2")}, QStringLiteral("PC-S")});
+        QCOMPARE(fx.list.itemText(row("10.0.0.2"), 5), QString());
+        QCOMPARE(fx.list.itemData(row("10.0.0.2"))->background, IpRowColor::Idle);
+
+        // A row whose address cell is rewritten answers to its new address only.
+        fx.list.setItemText(0, 0, QStringLiteral("10.0.0.77"));
+        fx.controller.onAddressReleased(QStringLiteral("10.0.0.1"));
+        fx.controller.onAddressTaken({QStringLiteral("10.0.0.77"), QStringLiteral("PC-N")});
+        QCOMPARE(fx.list.itemText(0, 5), QStringLiteral("PC-N"));
+        QCOMPARE(fx.list.itemText(0, 3), IpState::Unavailable);
+
+        // A row deleted above moves the others up.
+        fx.list.deleteItem(0);
+        fx.controller.onAddressTaken({QStringLiteral("10.0.0.10"), QStringLiteral("PC-U")});
+        QCOMPARE(fx.list.itemText(1, 0), QStringLiteral("10.0.0.10"));
+        QCOMPARE(fx.list.itemText(1, 5), QStringLiteral("PC-U"));
+    }
+
     void onlyAClickOnTheBoxIsStored()
     {
         ViewFixture fx(1);

@@ -536,6 +536,54 @@ private Q_SLOTS:
         QCOMPARE(editor.text(), QStringLiteral("row1"));
         f.list.endEdit(false);
     }
+
+    // The exact first-cell search stays right through every kind of change.
+    void findItemExactFollowsEveryChange()
+    {
+        CListCtrlEx list;
+        list.insertColumn(0, QStringLiteral("IP"), 100);
+        list.insertColumn(1, QStringLiteral("N"), 40);
+        list.setColumnSort(0, ListSort::Kind::Address, CListCtrlEx::SortToggle);
+        list.insertItem(0, QStringLiteral("10.0.0.3"));
+        list.appendItems({{{QStringLiteral("10.0.0.1"), QStringLiteral("a")}, true, 0x123456},
+                          {{QStringLiteral("10.0.0.2")}, false, CListCtrlEx::kNoColor},
+                          {{QStringLiteral("10.0.0.1"), QStringLiteral("dup")}, false, 0}});
+        struct Step
+        {
+            const char *what;
+            std::function<void()> change;
+            QList<QPair<QString, int>> expect;
+        };
+        const QString a1 = QStringLiteral("10.0.0.1"), a2 = QStringLiteral("10.0.0.2"),
+                      a3 = QStringLiteral("10.0.0.3"), x = QStringLiteral("10.0.0.9");
+        const QList<Step> steps = {
+            {"appended",
+             [] {},
+             {{a3, 0}, {a1, 1}, {a2, 2}, {x, -1}, {QStringLiteral("10.0.0.1 "), -1}}},
+            {"inserted at the top", [&] { list.insertItem(0, x); }, {{x, 0}, {a3, 1}, {a1, 2}}},
+            {"deleted", [&] { list.deleteItem(1); }, {{x, 0}, {a3, -1}, {a1, 1}, {a2, 2}}},
+            {"sorted", [&] { list.sortColumn(0, true); }, {{a1, 0}, {a2, 2}, {x, 3}}},
+            {"first cell changed", [&] { list.setItemText(0, 0, a3); }, {{a3, 0}, {a1, 1}}},
+            {"other cell changed", [&] { list.setItemText(1, 1, a2); }, {{a2, 2}, {a1, 1}}},
+            {"column inserted first",
+             [&] { list.insertColumn(0, QStringLiteral("new"), 10); },
+             {{a3, -1}, {QString(), 0}}},
+            {"column deleted", [&] { list.deleteColumn(0); }, {{a3, 0}, {a1, 1}}},
+            {"emptied", [&] { list.deleteAllItems(); }, {{a3, -1}, {a1, -1}}},
+            {"appended again", [&] { list.insertItem(5, a2); }, {{a2, 0}, {a1, -1}}},
+        };
+        for (const Step &s : steps) {
+            s.change();
+            for (const auto &[text, row] : s.expect)
+                QVERIFY2(list.findItemExact(text) == row,
+                         qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(s.what), text)));
+        }
+        // Rows appended in one step carry their check box and colour.
+        list.appendItems({{{a1}, true, 0x00FFFF}});
+        QVERIFY(list.checkState(1));
+        QCOMPARE(list.itemData(1)->background, 0x00FFFFu);
+        QCOMPARE(list.itemText(1, 1), QString());
+    }
 };
 
 QTEST_MAIN(TstListCtrlEx)

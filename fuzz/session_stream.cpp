@@ -1,0 +1,113 @@
+// The session stream: the bytes, cut into reads at points the input picks,
+// go through the frame reader, the record checks and the dispatcher into the
+// IP list controller with its model, as the session connection delivers them.
+//
+// Input: byte 0 the product type (1..3), byte 1 the read size (1..256), then
+// the stream.
+#include "fuzzsupport.h"
+
+#include "core/settings.h"
+#include "mainwindow/iplistcontroller.h"
+#include "platform/clock.h"
+#include "platform/prompter.h"
+#include "platform/tcpreset.h"
+#include "session/sessioncodec.h"
+#include "session/sessiondispatcher.h"
+
+#include <QTimer>
+
+namespace {
+
+struct Host : IpListHost
+{
+    SettingsFields &fields() override { return f; }
+    Settings *settings() override { return nullptr; }
+    QString userId() const override { return QStringLiteral("KVO@fuzz"); }
+    QString computerName() const override { return QStringLiteral("FUZZ"); }
+    Prompter &prompter() override { return boxes; }
+    const Clock &clock() const override { return clockValue; }
+    void log(const QString &) override { }
+    void setStatusText(const QString &) override { }
+    QString currentAddress() const override { return current; }
+    void setCurrentAddress(const QString &text) override { current = text; }
+    void setExpiryText(const QString &) override { }
+    void enableIpControls(bool) override { }
+    void forcedSignOut(const QString &) override { }
+    void setControlShown(int, bool) override { }
+    void setControlEnabled(int, bool) override { }
+    void setAutoChangeBox(bool) override { }
+    void setIntervalControls(int, const QString &) override { }
+    QTimer *autoChangeTimer() override { return &timer; }
+
+    QString current;
+    SettingsFields f;
+    ScriptedPrompter boxes;
+    FixedClock clockValue {QDateTime(QDate(2026, 3, 14), QTime(21, 30))};
+    QTimer timer;
+};
+
+struct Channel : IpSessionChannel
+{
+    bool connected() const override { return true; }
+    void sendIpInfoRequest() override { }
+    void sendIpChangeRequest(const QString &) override { }
+    void sendBadIpListRequest() override { }
+    void stopReplyWatchdog() override { }
+    void clearReconnectFlag() override { }
+};
+
+struct NoReset : TcpConnectionResetter
+{
+    void firstPass() override { }
+    void secondPass() override { }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzzApp();
+    if (size < 2)
+        return 0;
+    const int product = 1 + data[0] % 3;
+    const size_t step = 1 + data[1];
+    data += 2;
+    size -= 2;
+
+    Host host;
+    host.f.productType = product;
+    MemoryIpListRows rows;
+    Channel channel;
+    NoReset reset;
+    IpListController controller(host, rows, channel, reset,
+                                fuzzDir().filePath(QStringLiteral("DynamicIPUse")),
+                                fuzzDir().filePath(QStringLiteral("CheckedIP")));
+    controller.setUpForProduct(product);
+    SessionDispatcher dispatcher;
+    controller.connectTo(dispatcher);
+
+    QByteArray buffer;
+    for (size_t at = 0; at < size; at += step) {
+        buffer.append(reinterpret_cast<const char *>(data + at),
+                      qsizetype(std::min(step, size - at)));
+        for (;;) {
+            qint64 length = 0;
+            const FrameScan scan = scanFrame(buffer, &length);
+            if (scan == FrameScan::Bad)
+                return 0; // the connection is dropped
+            if (scan == FrameScan::NeedMore)
+                break;
+            const SessionFrame frame = decodeFrame(buffer.left(length));
+            buffer.remove(0, length);
+            if (!frameRecordsFit(frame, product))
+                return 0;
+            dispatcher.dispatch(frame, product);
+        }
+    }
+    // The list must answer for every row it shows.
+    for (int i = 0; i < rows.rowCount(); ++i) {
+        if (controller.model().findRow(rows.text(i, 0)) > i)
+            __builtin_trap();
+    }
+    return 0;
+}

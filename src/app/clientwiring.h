@@ -154,4 +154,7 @@ private:
     std::unique_ptr<IpListController> m_ipList;
     QPointer<Login> m_login;
     AccountState m_account;
+    // The client runs as the desktop user and kvo-helper does the
+    // privileged work.
+    bool m_viaHelper = false;
 };

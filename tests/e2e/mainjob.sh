@@ -107,7 +107,7 @@ if [[ $mode == user ]]; then
     # The window's privileges while the tunnel is up.
     status=$(grep -E '^(Uid|Gid|Cap[A-Za-z]+):' "/proc/$client/status")
     echo "client (pid $client) /proc status:"
-    printf '  %s\n' "$status"
+    sed "s/^/  /" <<<"$status"
     grep -Eq '^Uid:\s+65534\s+65534\s+65534\s+65534$' <<<"$status" || fail "the client is not running as nobody"
     for cap in CapInh CapPrm CapEff CapBnd CapAmb; do
         grep -Eq "^$cap:\s+0+$" <<<"$status" || fail "the client holds capabilities ($cap)"

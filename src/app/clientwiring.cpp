@@ -22,6 +22,7 @@
 #include "signin/servicefailurehelp.h"
 #include "system/linecheck.h"
 #include "tunnel/helperdialup.h"
+#include "tunnel/helpertunnel.h"
 #include "tunnel/ovpnclient.h"
 #include "tunnel/pptpclient.h"
 #include "tunnel/tunneldrivers.h"
@@ -46,13 +47,13 @@
 
 namespace {
 
-// As root the client runs pppd itself; as the desktop user it dials through
-// kvo-helper on the system bus when the helper is installed there.
-std::unique_ptr<DialUp> systemDialUp()
+// As root the client runs pppd and openvpn itself, checks the tun device and
+// resets connections through netlink; as the desktop user it does all of
+// these through kvo-helper on the system bus when the helper is installed
+// there. The one place the path is picked.
+bool throughHelper()
 {
-    if (::geteuid() != 0 && HelperDialUp::available(QDBusConnection::systemBus()))
-        return std::make_unique<HelperDialUp>(QDBusConnection::systemBus());
-    return std::make_unique<PppDialUp>();
+    return ::geteuid() != 0 && HelperBus::available(QDBusConnection::systemBus());
 }
 
 } // namespace
@@ -225,7 +226,16 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
     m_tap = outside.tunDevice.isEmpty()
         ? std::make_unique<TapAdapter>(this, m_host.httpAuthority())
         : std::make_unique<TapAdapter>(this, m_host.httpAuthority(), outside.tunDevice);
-    m_dialUp = outside.dialUp ? std::move(outside.dialUp) : systemDialUp();
+    m_viaHelper = throughHelper();
+    if (m_viaHelper && outside.tunDevice.isEmpty())
+        m_tap->setDeviceCheck(
+            [] { return HelperBus::tunDeviceAvailable(QDBusConnection::systemBus()); });
+    if (outside.dialUp)
+        m_dialUp = std::move(outside.dialUp);
+    else if (m_viaHelper)
+        m_dialUp = std::make_unique<HelperDialUp>(QDBusConnection::systemBus());
+    else
+        m_dialUp = std::make_unique<PppDialUp>();
     m_events = std::make_unique<TunnelEvents>(*this, m_controller.tunnelFlags());
     m_sessionBridge = std::make_unique<SessionBridge>(*this);
     m_session = std::make_unique<ClientSock>(*m_sessionBridge);
@@ -233,9 +243,13 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
     m_driverHandle = std::make_unique<DriverHandle>(*this);
 
     // The IP list on the window's list control, fed by the session's messages.
-    m_resetter = outside.resetter
-        ? std::move(outside.resetter)
-        : std::make_unique<NetlinkTcpResetter>(NetlinkTcpResetter::fromConfig(m_config));
+    if (outside.resetter)
+        m_resetter = std::move(outside.resetter);
+    else if (m_viaHelper)
+        m_resetter = std::make_unique<HelperTcpResetter>(
+            QDBusConnection::systemBus(), m_config.resetHostsFirst, m_config.resetHostsSecond);
+    else
+        m_resetter = std::make_unique<NetlinkTcpResetter>(NetlinkTcpResetter::fromConfig(m_config));
     m_ipHost = std::make_unique<IpListBridge>(*this);
     m_rows = std::make_unique<CListCtrlRows>(*m_window.ipList());
     m_channel = std::make_unique<ClientSockChannel>(*m_session);
@@ -438,10 +452,16 @@ void ClientWiring::createDriver(int tunnelType)
 {
     // The old driver goes first; deleting it does not end its tunnel.
     m_driver.reset();
+    OvpnProcessFactory processes;
+    if (m_viaHelper)
+        processes = [](QObject *owner) {
+            return new HelperOvpnProcess(QDBusConnection::systemBus(), owner);
+        };
     m_driver = createTunnelDriver(
-        tunnelType, TunnelServices {m_prompter, *m_dialUp, *m_tap, [this](const QString &userId) {
-                                        return m_requests->qosReply(userId);
-                                    }});
+        tunnelType,
+        TunnelServices {m_prompter, *m_dialUp, *m_tap,
+                        [this](const QString &userId) { return m_requests->qosReply(userId); },
+                        processes});
 }
 
 int ClientWiring::startTunnel()

@@ -162,4 +162,7 @@ private:
     QPointer<MemoDialog> m_memo;
     QPointer<Login> m_login;
     AccountState m_account;
+    // The client runs as the desktop user and kvo-helper does the
+    // privileged work.
+    bool m_viaHelper = false;
 };

@@ -3,7 +3,6 @@
 #include "tapadapter.h"
 #include "tunnelcommand.h"
 
-#include "platform/codepage.h"
 #include "platform/ipv4.h"
 #include "platform/processlist.h"
 #include "platform/programfolder.h"
@@ -11,25 +10,18 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
-#include <csignal>
-#include <sys/prctl.h>
-#include <unistd.h>
 #include <vector>
 
 const QString OvpnClient::kProgramName = QStringLiteral("kvo_openvpn");
 
 struct OvpnClient::Run
 {
-    QProcess *process = nullptr;
+    OvpnProcess *process = nullptr;
     QPointer<TunnelNotifier> notify;
-    OvpnOutput::LineSplitter splitter;
-    QByteArray userAnswer;
-    QByteArray passwordAnswer;
     int lastCode = 0;
     bool ended = false; // reaped: only then is the child gone
     bool silenced = false; // a newer Connect took over: no more events
@@ -38,51 +30,27 @@ struct OvpnClient::Run
 
 namespace {
 
-// How long openvpn gets to remove its routes and address after SIGTERM
-// before it is killed. Within the 1000 ms that Disconnect waits, so that a
-// child that ignored the SIGTERM is normally reaped before Disconnect
-// returns.
-constexpr int kStopGraceMs = 700;
+// Within the 1000 ms that Disconnect waits, the stop grace (700 ms) ends,
+// so that a child that ignored the SIGTERM is normally reaped before
+// Disconnect returns.
 constexpr int kDisconnectWaitMs = 1000;
-
-// Ends a child unconditionally: SIGTERM, then SIGKILL when it has not ended
-// after the grace. openvpn 2.6 can miss a SIGTERM that arrives while it
-// restarts its connection, and would then go on retrying. The timer belongs
-// to the process object, so it fires also after the driver has let the
-// child go.
-void stopChild(QProcess *p)
-{
-    if (p->state() == QProcess::NotRunning || p->property("kvoStopping").toBool())
-        return;
-    p->setProperty("kvoStopping", true);
-    p->terminate();
-    auto *escalate = new QTimer(p);
-    escalate->setSingleShot(true);
-    QObject::connect(escalate, &QTimer::timeout, p, [p] {
-        if (p->state() != QProcess::NotRunning)
-            p->kill();
-    });
-    escalate->start(kStopGraceMs);
-}
 
 // Children of drivers that were deleted or replaced while their tunnel was
 // up: the tunnel stays (deleting a driver does not end it), and CloseExisting
 // can still stop them. Kept reachable for the life of the program.
-std::vector<QProcess *> &orphans()
+std::vector<OvpnProcess *> &orphans()
 {
     // Never freed: the processes must stay reachable until the very end.
-    static auto *list = new std::vector<QProcess *>;
+    static auto *list = new std::vector<OvpnProcess *>;
     return *list;
 }
 
-void adoptOrphan(QProcess *p)
+void adoptOrphan(OvpnProcess *p)
 {
+    // Nobody reads its lines any more; forget it once it has ended.
     p->disconnect();
     p->setParent(nullptr);
-    // Nobody reads its output any more; let it drain so the child never
-    // blocks on a full pipe, and forget it once it has ended.
-    QObject::connect(p, &QProcess::readyReadStandardOutput, p, [p] { p->readAll(); });
-    QObject::connect(p, &QProcess::finished, p, [p] {
+    QObject::connect(p, &OvpnProcess::ended, p, [p] {
         auto &list = orphans();
         list.erase(std::remove(list.begin(), list.end(), p), list.end());
         p->deleteLater();
@@ -92,9 +60,16 @@ void adoptOrphan(QProcess *p)
 
 } // namespace
 
-OvpnClient::OvpnClient(Prompter &prompter, TapAdapter &tap, QosQuery qosQuery, QObject *parent)
-    : QObject(parent), m_prompter(prompter), m_tap(tap), m_qosQuery(std::move(qosQuery))
-{ }
+OvpnClient::OvpnClient(Prompter &prompter, TapAdapter &tap, QosQuery qosQuery,
+                       OvpnProcessFactory processes, QObject *parent)
+    : QObject(parent), m_prompter(prompter), m_tap(tap), m_qosQuery(std::move(qosQuery)),
+      m_processes(std::move(processes))
+{
+    if (!m_processes)
+        m_processes = [](QObject *owner) {
+            return new DirectOvpnProcess(owner);
+        };
+}
 
 OvpnClient::~OvpnClient()
 {
@@ -127,26 +102,30 @@ qint64 OvpnClient::processId() const
     return m_run->process->processId();
 }
 
+bool OvpnClient::running() const
+{
+    return m_run && m_run->process && !m_run->ended;
+}
+
 void OvpnClient::CloseExisting()
 {
     // Our own child first, then a child of an earlier driver of ours, then a
     // program of ours that an earlier run left behind. One at most, and the
     // end is not waited for.
-    if (m_run && m_run->process && !m_run->ended &&
-        m_run->process->state() != QProcess::NotRunning) {
+    if (m_run && m_run->process && !m_run->ended && m_run->process->running()) {
         m_run->stopping = true;
-        stopChild(m_run->process);
+        m_run->process->stop();
         return;
     }
-    for (QProcess *p : orphans()) {
-        if (p->state() != QProcess::NotRunning && !p->property("kvoStopping").toBool()) {
-            stopChild(p);
+    for (OvpnProcess *p : orphans()) {
+        if (p->running() && !p->stopRequested()) {
+            p->stop();
             return;
         }
     }
     const ProcessEntry leftover = ProcessList::findFirstNamed(kProgramName);
     if (leftover.pid > 0)
-        ProcessList::stop(leftover.pid, kStopGraceMs);
+        ProcessList::stop(leftover.pid, DirectOvpnProcess::kStopGraceMs);
 }
 
 int OvpnClient::Connect(TunnelNotifier *notify, const QString &userId, const QString &password,
@@ -184,54 +163,23 @@ int OvpnClient::Connect(TunnelNotifier *notify, const QString &userId, const QSt
 
     auto run = std::make_unique<Run>();
     run->notify = notify;
-    run->userAnswer = CodePage::fromUnicode(userId) + '\n';
-    run->passwordAnswer = CodePage::fromUnicode(password) + '\n';
-    auto *p = new QProcess(this);
+    OvpnProcess *p = m_processes(this);
     run->process = p;
-    p->setProcessChannelMode(QProcess::MergedChannels);
-    const pid_t parent = ::getpid();
-    p->setChildProcessModifier([parent] {
-        // The tunnel must not outlive a client that crashed or was killed.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent)
-            ::_exit(1);
-    });
     Run *r = run.get();
-    connect(p, &QProcess::readyReadStandardOutput, this, [this, r] { onOutput(r); });
-    connect(p, &QProcess::finished, this, [this, r] { onFinished(r); });
+    connect(p, &OvpnProcess::lineRead, this,
+            [this, r](const QString &line) { handleLine(r, line); });
+    connect(p, &OvpnProcess::ended, this, [this, r] { onFinished(r); });
     m_run = std::move(run);
 
-    p->start(programPath(), arguments(server, m_qos));
-    if (!p->waitForStarted(10000)) {
+    if (!p->start(server, OvpnOutput::shaperRate(m_qos), userId, password)) {
         p->disconnect(this);
         p->deleteLater();
         m_run.reset();
         m_startResult = OvpnEvent::StartFailed;
         return m_startResult;
     }
-    // Both lines at once, then end of input: openvpn reads them from
-    // /dev/stdin before it connects.
-    p->write(r->userAnswer + r->passwordAnswer);
-    p->closeWriteChannel();
     m_startResult = 0;
     return m_startResult;
-}
-
-void OvpnClient::onOutput(Run *run)
-{
-    if (!run->process)
-        return;
-    const QByteArray chunk = run->process->readAllStandardOutput();
-    // Prompts only appear where openvpn has a terminal-like input; answer
-    // them while our end of its input is open.
-    if (run->process->isWritable()) {
-        if (chunk.contains("Enter Auth Username:"))
-            run->process->write(run->userAnswer);
-        else if (chunk.contains("Enter Auth Password:"))
-            run->process->write(run->passwordAnswer);
-    }
-    for (const QString &line : run->splitter.feed(chunk))
-        handleLine(run, line);
 }
 
 void OvpnClient::handleLine(Run *run, const QString &line)
@@ -259,9 +207,6 @@ void OvpnClient::onFinished(Run *run)
 {
     if (run->ended)
         return;
-    onOutput(run);
-    for (const QString &line : run->splitter.finish())
-        handleLine(run, line);
     run->ended = true;
     if (!run->silenced && run->lastCode != OvpnEvent::ConnectionRefused &&
         run->lastCode != OvpnEvent::AuthFailed && run->lastCode != OvpnEvent::TapTooOld)
@@ -277,18 +222,18 @@ void OvpnClient::Disconnect()
 {
     if (!m_run || !m_run->process || m_run->ended)
         return;
-    QProcess *p = m_run->process;
+    OvpnProcess *p = m_run->process;
     QEventLoop loop;
     QTimer limit;
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(p, &QProcess::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    connect(p, &OvpnProcess::ended, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     // SIGTERM lets openvpn remove its routes and address before it ends;
     // SIGKILL follows after the grace. Should the child still not be reaped
     // when the wait is over, it stays recorded as running and its end is
     // handled by the event loop later.
     m_run->stopping = true;
-    stopChild(p);
+    p->stop();
     limit.start(kDisconnectWaitMs);
     loop.exec();
 }

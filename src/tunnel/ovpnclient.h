@@ -3,6 +3,7 @@
 #include "vpn.h"
 
 #include "ovpnoutput.h"
+#include "ovpnprocess.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,13 +12,13 @@
 #include <memory>
 
 class Prompter;
-class QProcess;
 class TapAdapter;
 
-// The OpenVPN tunnel driver. It runs the OpenVPN program as a child with a
-// fixed command line, hands it the credentials on its standard input, reads
-// its output on the event loop, turns telling lines into "OVPNEVENT" codes
-// and takes the tunnel's address from the output.
+// The OpenVPN tunnel driver. It runs the OpenVPN program with a fixed
+// command line, hands it the credentials on its standard input, reads its
+// output on the event loop, turns telling lines into "OVPNEVENT" codes and
+// takes the tunnel's address from the output. The program runs through an
+// OvpnProcess: the client's own child by default, or kvo-helper's.
 class OvpnClient : public QObject, public VPN
 {
     Q_OBJECT
@@ -26,7 +27,9 @@ public:
     // http://<web host>/service/vezi/get_qos.php); empty on any failure.
     using QosQuery = std::function<QString(const QString &userId)>;
 
-    OvpnClient(Prompter &prompter, TapAdapter &tap, QosQuery qosQuery, QObject *parent = nullptr);
+    // processes: how openvpn is run; empty: as this program's own child.
+    OvpnClient(Prompter &prompter, TapAdapter &tap, QosQuery qosQuery,
+               OvpnProcessFactory processes = {}, QObject *parent = nullptr);
     ~OvpnClient() override;
 
     void CloseExisting() override;
@@ -42,8 +45,11 @@ public:
     static QString programPath();
     // The command line after the program.
     static QStringList arguments(const QString &server, quint32 qos);
-    // The running child's process id, 0 when none runs.
+    // The running child's process id, 0 when none runs or when it is not
+    // this program's child.
     qint64 processId() const;
+    // Whether the last started child has not been reaped yet.
+    bool running() const;
     // What the last Connect recorded: 0 started, 12 or 13.
     int startResult() const { return m_startResult; }
 
@@ -54,7 +60,6 @@ public:
 
 private:
     struct Run;
-    void onOutput(Run *run);
     void onFinished(Run *run);
     void handleLine(Run *run, const QString &line);
     void post(Run *run, int code);
@@ -62,6 +67,7 @@ private:
     Prompter &m_prompter;
     TapAdapter &m_tap;
     QosQuery m_qosQuery;
+    OvpnProcessFactory m_processes;
 
     QString m_userId;
     QString m_password;

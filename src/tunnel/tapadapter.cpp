@@ -17,6 +17,8 @@ TapAdapter::TapAdapter(DriverFileDownloader *downloader, QString webHost, QStrin
 
 bool TapAdapter::find() const
 {
+    if (m_check)
+        return m_check();
     const QByteArray path = QFile::encodeName(m_devicePath);
     const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Fetches the adapter's driver files: the download dialog, run modally.
 // address is the full http address, body the form body; the result is
 // negative when the download failed (the dialog has told the user).
@@ -26,7 +28,12 @@ public:
     TapAdapter(DriverFileDownloader *downloader, QString webHost,
                QString devicePath = QStringLiteral("/dev/net/tun"));
 
+    // Whether the device can be opened: by this program, or by the check set
+    // with setDeviceCheck.
     bool find() const;
+    // Where the client may not open the device itself (it runs as the
+    // desktop user), kvo-helper checks it.
+    void setDeviceCheck(std::function<bool()> check) { m_check = std::move(check); }
     bool install();
     bool update();
 
@@ -42,4 +49,5 @@ private:
     DriverFileDownloader *m_downloader;
     QString m_webHost;
     QString m_devicePath;
+    std::function<bool()> m_check;
 };

@@ -6,7 +6,8 @@ std::unique_ptr<VPN> createTunnelDriver(int tunnelType, const TunnelServices &se
 {
     switch (tunnelType) {
     case TunnelKind::OpenVpn:
-        return std::make_unique<OvpnClient>(services.prompter, services.tap, services.qosQuery);
+        return std::make_unique<OvpnClient>(services.prompter, services.tap, services.qosQuery,
+                                            services.ovpnProcesses);
     case TunnelKind::Pptp:
     case TunnelKind::L2tp:
         return std::make_unique<PptpClient>(unsigned(tunnelType), services.dialUp,

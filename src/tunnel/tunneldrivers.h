@@ -16,6 +16,8 @@ struct TunnelServices
     DialUp &dialUp;
     TapAdapter &tap;
     OvpnClient::QosQuery qosQuery;
+    // How openvpn is run; empty: as the client's own child.
+    OvpnProcessFactory ovpnProcesses = {};
 };
 
 // The driver for a tunnel type (setting IsPPTP): 1 PPTP and 3 L2TP (the

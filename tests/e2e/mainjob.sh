@@ -6,11 +6,17 @@
 # one (automatic change every minute, the shortest interval) and reset an established connection to a
 # listed host on port 443 after the move.
 #
-#   mainjob.sh BUILD_DIR SOURCE_DIR fixed|dynamic
+#   mainjob.sh BUILD_DIR SOURCE_DIR fixed|dynamic [user]
+#
+# With "user" the client runs as the unprivileged user nobody, without
+# capabilities, and kvo-helper runs as root in the client's namespace on a
+# private system bus (polkit's authority stood in for, answering yes): the
+# same checks, plus the client's Uid and Cap* lines, and a second run killed
+# with SIGKILL must leave no openvpn once the helper has seen it leave.
 #
 # Needs root (namespaces, tun); exits 77 (skipped) otherwise.
 set -euo pipefail
-build=$(realpath "$1") src=$(realpath "$2") product=$3
+build=$(realpath "$1") src=$(realpath "$2") product=$3 mode=${4:-root}
 
 if [[ $(id -u) -ne 0 ]]; then echo "skipped: needs root for network namespaces"; exit 77; fi
 command -v openvpn >/dev/null || { echo "skipped: no openvpn"; exit 77; }
@@ -23,11 +29,68 @@ cleanup() {
     [[ -n ${KEEP_WORK:-} ]] || rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- log"; cat "$log" 2>/dev/null || true; echo "--- boxes"; cat "$work/boxes.txt" 2>/dev/null || true; exit 1; }
+boxes=$work/boxes.txt
+fail() { echo "FAIL: $*"; echo "--- log"; cat "$log" 2>/dev/null || true; echo "--- boxes"; cat "$boxes" 2>/dev/null || true; echo "--- client"; cat "$work/client.out" 2>/dev/null || true; echo "--- helper"; cat "$work/helper.out" 2>/dev/null || true; exit 1; }
 
 source "$src/scripts/lib/mainjob.sh"
+[[ $mode == user ]] && export MAINJOB_LIFETIME=240
 mainjob_up "$work" "$build" "$src" "$product" 60 || fail "the stage did not come up: $(cat "$work/sim.log")"
-mainjob_client QT_QPA_PLATFORM=offscreen KVO_PROMPT_TRANSCRIPT="$work/boxes.txt"
+
+if [[ $mode == user ]]; then
+    command -v dbus-daemon >/dev/null || { echo "skipped: no dbus-daemon"; exit 77; }
+    # The user's own folders: the program folder (also the helper's install
+    # folder here: the rig's configuration and keys, KVOService.ini) and the
+    # runtime folder.
+    chmod 755 "$work"
+    mkdir -p "$work/user"
+    boxes=$work/user/boxes.txt
+    chown -R nobody:nogroup "$home" "$work/run" "$work/user"
+    cat > "$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/system_bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+    dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=1 > "$work/bus.addr" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 1 50); do [[ -s $work/bus.addr ]] && break; sleep 0.1; done
+    bus=$(head -1 "$work/bus.addr")
+    [[ $bus == unix:* ]] || fail "no private system bus: $bus"
+    "$build/tests/kvo-polkit-standin" "$bus" > "$work/polkit.out" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 1 50); do grep -q ready "$work/polkit.out" && break; sleep 0.1; done
+    grep -q ready "$work/polkit.out" || fail "no stand-in authority: $(cat "$work/polkit.out")"
+    ip netns exec "$NS_CLIENT" "$build/src/helper/kvo-helper" --bus "$bus" --install-dir "$home" \
+        --idle-seconds 600 > "$work/helper.out" 2>&1 &
+    pids+=($!)
+    helper_up() {
+        dbus-send --bus="$bus" --print-reply --dest=org.freedesktop.DBus / \
+            org.freedesktop.DBus.NameHasOwner string:org.kvo.Helper1 2>/dev/null | grep -q "boolean true"
+    }
+    for _ in $(seq 1 50); do helper_up && break; sleep 0.1; done
+    helper_up || fail "kvo-helper is not on the bus"
+    client_as_user() {
+        ip netns exec "$NS_CLIENT" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+            --inh-caps=-all --bounding-set=-all --no-new-privs \
+            env KVO_HOME="$home" XDG_RUNTIME_DIR="$work/run" DBUS_SYSTEM_BUS_ADDRESS="$bus" \
+            QT_QPA_PLATFORM=offscreen KVO_PROMPT_TRANSCRIPT="$boxes" \
+            "$build/src/app/KVOClient" boot >> "$work/client.out" 2>&1 &
+        client=$!
+        pids+=($client)
+    }
+    client_as_user
+else
+    mainjob_client QT_QPA_PLATFORM=offscreen KVO_PROMPT_TRANSCRIPT="$work/boxes.txt"
+fi
 
 wait_for() { # count pattern seconds
     local n=0
@@ -39,6 +102,17 @@ wait_for() { # count pattern seconds
     return 1
 }
 wait_for 1 "로 IP변경 완료" 30 || fail "no first address change"
+
+if [[ $mode == user ]]; then
+    # The window's privileges while the tunnel is up.
+    status=$(grep -E '^(Uid|Gid|Cap[A-Za-z]+):' "/proc/$client/status")
+    echo "client (pid $client) /proc status:"
+    sed "s/^/  /" <<<"$status"
+    grep -Eq '^Uid:\s+65534\s+65534\s+65534\s+65534$' <<<"$status" || fail "the client is not running as nobody"
+    for cap in CapInh CapPrm CapEff CapBnd CapAmb; do
+        grep -Eq "^$cap:\s+0+$" <<<"$status" || fail "the client holds capabilities ($cap)"
+    done
+fi
 
 # Established HTTPS connections to a listed host, made after the first move.
 # The simulator drops an idle client after 10 s, so a new one is opened every
@@ -108,6 +182,29 @@ kill -0 "$client" 2>/dev/null && fail "client did not end"
 after=$(cut -f2 "$log" | tr -d '\r' | sed -n '/로 IP변경 완료/,$p')
 printf '%s\n' "$after" | grep -qx "로그아웃함" || fail "no log-out line after the changes"
 [[ $(printf '%s\n' "$after" | tail -1) == "프로그램 종료" ]] || fail "the last log line is not the end"
-sleep 0.5
+for _ in $(seq 1 30); do
+    ip netns pids "$NS_CLIENT" | xargs -r ps -o comm= -p | grep -q openvpn || break
+    sleep 0.1
+done
 if ip netns pids "$NS_CLIENT" | xargs -r ps -o comm= -p | grep -q openvpn; then fail "openvpn outlived the client"; fi
-echo "main job ($product): $first -> $second, connection reset, clean end"
+
+if [[ $mode == user ]]; then
+    # The helper checked the tunnel and the resets with polkit.
+    grep -qx org.kvo.helper.connect "$work/polkit.out" || fail "no connect authorisation asked"
+    grep -qx org.kvo.helper.reset-connections "$work/polkit.out" || fail "no reset authorisation asked"
+    # A client killed outright: the helper sees it leave the bus and ends its
+    # openvpn.
+    up_before=$(grep -c "VPN터널이 연결됨" "$log")
+    client_as_user
+    wait_for $((up_before + 1)) "VPN터널이 연결됨" 60 || fail "the second run brought no tunnel up"
+    ip netns pids "$NS_CLIENT" | xargs -r ps -o comm= -p | grep -q openvpn || fail "no openvpn in the second run"
+    kill -KILL "$client"
+    gone=
+    for _ in $(seq 1 50); do
+        if ! ip netns pids "$NS_CLIENT" | xargs -r ps -o comm= -p | grep -q openvpn; then gone=1; break; fi
+        sleep 0.1
+    done
+    [[ -n $gone ]] || fail "openvpn outlived the killed client"
+    echo "client killed with SIGKILL: the helper ended its openvpn"
+fi
+echo "main job ($product, $mode): $first -> $second, connection reset, clean end"

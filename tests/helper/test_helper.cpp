@@ -2,10 +2,14 @@
 // polkit's CheckAuthorization itself (yes, no or challenge) and starts the
 // helper on that bus with an install folder holding the fake openvpn.
 #include "platform/processlist.h"
+#include "platform/prompter.h"
 #include "tunnel/helperdialup.h"
+#include "tunnel/helpertunnel.h"
 #include "tunnel/netnsrig.h"
+#include "tunnel/ovpnclient.h"
 #include "tunnel/ovpnoutput.h"
 #include "tunnel/tunnelcommand.h"
+#include "tunnel/tunneltestsupport.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -19,6 +23,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -559,6 +564,190 @@ TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)
     EXPECT_LT(::send(clientFd, &byte, 1, MSG_NOSIGNAL), 0);
     ::close(accepted);
     ::close(clientFd);
+    ::close(server);
+}
+
+// OvpnClient over the helper's runner and over its own child, fed the same
+// transcripts: the same events reach the main window, the same address is
+// taken, openvpn gets the same command line (the helper's with
+// "--script-security 1" after it) and the credentials on its standard input
+// only; a stop ends the child also when it ignores SIGTERM, and the end is
+// posted once it has been reaped.
+TEST_F(HelperTest, OvpnClientThroughTheHelperPostsWhatItsOwnChildPosts)
+{
+    startHelper();
+    QDBusConnection bus = client(QStringLiteral("driver"));
+    QByteArray upTo;
+    for (const QByteArray &l :
+         readFile(QStringLiteral(KVO_TEST_DATA_DIR "/openvpn/up-then-sigterm.log")).split('\n')) {
+        upTo += l + '\n';
+        if (l.contains("Initialization Sequence Completed"))
+            break;
+    }
+    writeFile(m_install + u"/up.log"_s, upTo);
+
+    struct Scenario
+    {
+        const char *name;
+        QString transcript;
+        bool stay; // runs until stopped
+        bool ignoreTerm;
+    };
+    const QString data = QStringLiteral(KVO_TEST_DATA_DIR "/openvpn/");
+    const Scenario scenarios[] = {
+        {"up, then Disconnect", m_install + u"/up.log"_s, true, false},
+        {"refused credentials", data + u"auth-failed.log"_s, false, false},
+        {"up, then ended by itself", data + u"up-then-sigterm.log"_s, false, false},
+        {"server restart, then ended", data + u"server-restart-then-sigterm.log"_s, false, false},
+        {"up, SIGTERM ignored, then Disconnect", m_install + u"/up.log"_s, true, true},
+    };
+    struct Outcome
+    {
+        QList<int> events;
+        QString address;
+        QStringList args;
+        QByteArray input;
+    };
+    const QByteArray oldHome = qgetenv("KVO_HOME");
+    // The direct run reads the same folder the helper is pointed at.
+    qputenv("KVO_HOME", m_install.toUtf8());
+    for (const Scenario &sc : scenarios) {
+        SCOPED_TRACE(sc.name);
+        writeFile(m_install + u"/transcript"_s, sc.transcript.toUtf8());
+        QFile::remove(m_install + u"/stay"_s);
+        QFile::remove(m_install + u"/ignore-term"_s);
+        if (sc.stay)
+            writeFile(m_install + u"/stay"_s, {});
+        if (sc.ignoreTerm)
+            writeFile(m_install + u"/ignore-term"_s, {});
+        auto run = [&](OvpnProcessFactory processes) {
+            QFile::remove(m_install + u"/args.out"_s);
+            QFile::remove(m_install + u"/stdin.out"_s);
+            ScriptedPrompter prompter;
+            // Any node that opens stands for the tun device.
+            TapAdapter tap(nullptr, QStringLiteral("web.test"), m_install + u"/client.ovpn"_s);
+            TunnelNotifier notifier;
+            NoticeLog notices(notifier);
+            OvpnClient driver(
+                prompter, tap, [](const QString &) { return QStringLiteral("8"); }, processes);
+            EXPECT_EQ(driver.Connect(&notifier, QStringLiteral("kvouser"),
+                                     QStringLiteral("p@ss word"), QStringLiteral("10.200.0.1")),
+                      0);
+            if (sc.stay) {
+                EXPECT_TRUE(waitFor([&] { return notices.ovpn.contains(5); }));
+                EXPECT_TRUE(driver.running());
+                driver.Disconnect();
+            }
+            EXPECT_TRUE(waitFor([&] { return !driver.running(); }));
+            // Whatever is still queued.
+            QTest::qWait(100);
+            EXPECT_EQ(openVpnPid(), 0);
+            return Outcome {notices.ovpn, driver.GetAssignedIp(),
+                            QString::fromUtf8(readFile(m_install + u"/args.out"_s))
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                            readFile(m_install + u"/stdin.out"_s)};
+        };
+        const Outcome direct = run({});
+        const Outcome helper =
+            run([&bus](QObject *owner) { return new HelperOvpnProcess(bus, owner); });
+        EXPECT_FALSE(direct.events.isEmpty());
+        EXPECT_EQ(helper.events, direct.events);
+        EXPECT_EQ(helper.address, direct.address);
+        EXPECT_EQ(helper.args, (direct.args + QStringList {u"--script-security"_s, u"1"_s}));
+        EXPECT_EQ(helper.input, QByteArray("kvouser\np@ss word\n"));
+        EXPECT_EQ(helper.input, direct.input);
+    }
+
+    // A refused start: 13, nothing runs, nothing is posted.
+    m_authority.answer = StandInAuthority::No;
+    QFile::remove(m_install + u"/args.out"_s);
+    ScriptedPrompter prompter;
+    TapAdapter tap(nullptr, QStringLiteral("web.test"), m_install + u"/client.ovpn"_s);
+    TunnelNotifier notifier;
+    NoticeLog notices(notifier);
+    OvpnClient driver(prompter, tap, {},
+                      [&bus](QObject *owner) { return new HelperOvpnProcess(bus, owner); });
+    EXPECT_EQ(driver.Connect(&notifier, QStringLiteral("kvouser"), QStringLiteral("p"),
+                             QStringLiteral("10.200.0.1")),
+              13);
+    EXPECT_FALSE(driver.running());
+    QTest::qWait(100);
+    EXPECT_TRUE(notices.ovpn.isEmpty());
+    EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s));
+    if (oldHome.isEmpty())
+        qunsetenv("KVO_HOME");
+    else
+        qputenv("KVO_HOME", oldHome);
+}
+
+// The tun check asked of the helper, and the two reset passes after a
+// switch carried out by it, each with its own list of hosts.
+TEST_F(HelperTest, TunCheckAndResetPassesGoThroughTheHelper)
+{
+    startHelper();
+    QDBusConnection bus = client(QStringLiteral("a"));
+    TapAdapter tap(nullptr, QStringLiteral("web.test"), m_dir.filePath(u"no-such-node"_s));
+    tap.setDeviceCheck([&bus] { return HelperBus::tunDeviceAvailable(bus); });
+    const int fd = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+    const bool helperCanOpen = fd >= 0 && ::geteuid() == 0; // the helper runs as we do
+    if (fd >= 0)
+        ::close(fd);
+    EXPECT_EQ(tap.find(), helperCanOpen);
+    m_authority.answer = StandInAuthority::No;
+    EXPECT_FALSE(tap.find());
+    m_authority.answer = StandInAuthority::Yes;
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "SOCK_DESTROY and port 443 need root";
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(443);
+    if (::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        ::close(server);
+        GTEST_SKIP() << "127.0.0.1:443 is taken";
+    }
+    ASSERT_EQ(::listen(server, 4), 0);
+    struct Pass
+    {
+        QStringList first, second;
+        bool secondPass;
+    };
+    // 127.0.0.1 is a reset host of the installed KVOService.ini; 10.9.9.1
+    // is one too, but no connection goes there.
+    const Pass passes[] = {
+        {{u"127.0.0.1"_s}, {u"10.9.9.2"_s}, false},
+        {{u"10.9.9.1"_s}, {u"127.0.0.1"_s}, true},
+    };
+    for (const Pass &pass : passes) {
+        SCOPED_TRACE(pass.secondPass ? "second pass" : "first pass");
+        const int clientFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::connect(clientFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        const int accepted = ::accept(server, nullptr, nullptr);
+        // The other pass, over hosts this connection does not go to, first:
+        // it must leave the connection alone.
+        HelperTcpResetter resetter(bus, pass.first, pass.second);
+        const qsizetype asked = m_authority.actions.size();
+        if (pass.secondPass)
+            resetter.firstPass();
+        else
+            resetter.secondPass();
+        ASSERT_TRUE(waitFor([&] { return m_authority.actions.size() > asked; }));
+        // A round trip after the helper's work.
+        call(bus, QStringLiteral("TunDeviceAvailable"), {});
+        char byte = 0;
+        EXPECT_EQ(::send(clientFd, &byte, 1, MSG_NOSIGNAL), 1);
+        if (pass.secondPass)
+            resetter.secondPass();
+        else
+            resetter.firstPass();
+        EXPECT_TRUE(waitFor([&] { return ::send(clientFd, &byte, 1, MSG_NOSIGNAL) < 0; }));
+        ::close(accepted);
+        ::close(clientFd);
+    }
     ::close(server);
 }
 

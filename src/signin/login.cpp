@@ -24,7 +24,7 @@
 namespace {
 // The dialog's image buttons: id, caption (the accessible name and the
 // text a missing picture leaves), standard and hover picture.
-struct PictureSpec
+struct ButtonPictures
 {
     int id;
     const char16_t *caption;
@@ -32,7 +32,7 @@ struct PictureSpec
     int hover;
 };
 
-const PictureSpec kPictures[] = {
+const ButtonPictures kPictures[] = {
     {1003, u"로그인", 189, 223},          {1094, u"회원가입", 190, 226},
     {1009, u"ID/PW찾기", 194, 230},       {1048, u"인터넷 회선 점검", 191, 227},
     {1051, u"연결이 안되세요", 192, 228}, {1010, u"설정", 193, 229},
@@ -40,15 +40,15 @@ const PictureSpec kPictures[] = {
 
 CPictureButton *button(QWidget *parent, int id)
 {
-    for (const PictureSpec &spec : kPictures) {
-        if (spec.id != id)
+    for (const ButtonPictures &pictures : kPictures) {
+        if (pictures.id != id)
             continue;
         auto *b = new CPictureButton(parent);
         b->setObjectName(QString::number(id));
-        b->setText(QString::fromUtf16(spec.caption));
+        b->setText(QString::fromUtf16(pictures.caption));
         b->setAccessibleName(b->text());
-        b->loadStandardPicture(spec.standard);
-        b->loadHoverPicture(spec.hover);
+        b->loadStandardPicture(pictures.standard);
+        b->loadHoverPicture(pictures.hover);
         b->setFixedSize(b->sizeHint());
         return b;
     }

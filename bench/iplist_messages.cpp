@@ -10,6 +10,7 @@
 #include "platform/tcpreset.h"
 #include "session/sessioncodec.h"
 #include "session/sessiondispatcher.h"
+#include "support/quietiplist.h"
 #include "widgets/clistctrlex.h"
 
 #include <benchmark/benchmark.h>
@@ -21,50 +22,6 @@
 #include <functional>
 
 namespace {
-
-struct BenchHost : IpListHost
-{
-    SettingsFields &fields() override { return f; }
-    Settings *settings() override { return nullptr; }
-    QString userId() const override { return QStringLiteral("KVO@bench"); }
-    QString computerName() const override { return QStringLiteral("BENCH"); }
-    Prompter &prompter() override { return boxes; }
-    const Clock &clock() const override { return clockValue; }
-    void log(const QString &) override { }
-    void setStatusText(const QString &) override { }
-    QString currentAddress() const override { return current; }
-    void setCurrentAddress(const QString &text) override { current = text; }
-    void setExpiryText(const QString &) override { }
-    void enableIpControls(bool) override { }
-    void forcedSignOut(const QString &) override { }
-    void setControlShown(int, bool) override { }
-    void setControlEnabled(int, bool) override { }
-    void setAutoChangeBox(bool) override { }
-    void setIntervalControls(int, const QString &) override { }
-    QTimer *autoChangeTimer() override { return &timer; }
-
-    QString current;
-    SettingsFields f;
-    ScriptedPrompter boxes;
-    FixedClock clockValue {QDateTime(QDate(2026, 3, 14), QTime(21, 30))};
-    QTimer timer;
-};
-
-struct NullChannel : IpSessionChannel
-{
-    bool connected() const override { return true; }
-    void sendIpInfoRequest() override { }
-    void sendIpChangeRequest(const QString &) override { }
-    void sendBadIpListRequest() override { }
-    void stopReplyWatchdog() override { }
-    void clearReconnectFlag() override { }
-};
-
-struct NoReset : TcpConnectionResetter
-{
-    void firstPass() override { }
-    void secondPass() override { }
-};
 
 constexpr int kFixedMax = int(SessionWire::kPayloadCapacity / SessionWire::kFixedIpInfoSize);
 constexpr int kDynamicMax = int(SessionWire::kPayloadCapacity / SessionWire::kDynamicIpListSize);
@@ -171,11 +128,11 @@ struct Rig
     }
 
     QTemporaryDir dir;
-    BenchHost host;
+    QuietIpListHost host;
     CListCtrlEx list;
     CListCtrlRows rows;
-    NullChannel channel;
-    NoReset reset;
+    QuietIpChannel channel;
+    NoTcpReset reset;
     IpListController controller;
     SessionDispatcher dispatcher;
     int product_ = 0;

@@ -9,6 +9,7 @@
 #include "platform/tcpreset.h"
 #include "session/sessioncodec.h"
 #include "session/sessiondispatcher.h"
+#include "support/quietiplist.h"
 #include "widgets/clistctrlex.h"
 
 #include <benchmark/benchmark.h>
@@ -20,51 +21,6 @@
 #include <memory>
 
 namespace {
-
-struct BenchHost : IpListHost
-{
-    SettingsFields &fields() override { return f; }
-    Settings *settings() override { return nullptr; }
-    QString userId() const override { return QStringLiteral("KVO@bench"); }
-    QString computerName() const override { return QStringLiteral("BENCH"); }
-    Prompter &prompter() override { return boxes; }
-    const Clock &clock() const override { return clockValue; }
-    void log(const QString &) override { }
-    void setStatusText(const QString &) override { }
-    QString currentAddress() const override { return current; }
-    void setCurrentAddress(const QString &text) override { current = text; }
-    QString current;
-    void setExpiryText(const QString &) override { }
-    void enableIpControls(bool) override { }
-    void forcedSignOut(const QString &) override { }
-    void setControlShown(int, bool) override { }
-    void setControlEnabled(int, bool) override { }
-    void setAutoChangeBox(bool) override { }
-    void setIntervalControls(int, const QString &) override { }
-    QTimer *autoChangeTimer() override { return &timer; }
-
-    SettingsFields f;
-    ScriptedPrompter boxes;
-    FixedClock clockValue {QDateTime(QDate(2026, 3, 14), QTime(21, 30))};
-    QTimer timer;
-};
-
-struct CountingChannel : IpSessionChannel
-{
-    bool connected() const override { return true; }
-    void sendIpInfoRequest() override { }
-    void sendIpChangeRequest(const QString &) override { ++changes; }
-    void sendBadIpListRequest() override { }
-    void stopReplyWatchdog() override { }
-    void clearReconnectFlag() override { }
-    int changes = 0;
-};
-
-struct NoReset : TcpConnectionResetter
-{
-    void firstPass() override { }
-    void secondPass() override { }
-};
 
 QString address(int i)
 {
@@ -102,11 +58,11 @@ template<class MakeRows>
 void runList(benchmark::State &state, int product, const QByteArray &bytes, MakeRows makeRows)
 {
     QTemporaryDir dir;
-    BenchHost host;
+    QuietIpListHost host;
     host.f.productType = product;
     auto rows = makeRows();
-    CountingChannel channel;
-    NoReset reset;
+    QuietIpChannel channel;
+    NoTcpReset reset;
     IpListController controller(host, *rows.second, channel, reset,
                                 dir.filePath(QStringLiteral("DynamicIPUse")),
                                 dir.filePath(QStringLiteral("CheckedIP")));

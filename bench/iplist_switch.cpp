@@ -9,6 +9,7 @@
 #include "platform/tcpreset.h"
 #include "session/clientsock.h"
 #include "session/sessioncodec.h"
+#include "support/quietiplist.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,35 +26,14 @@ namespace {
 
 const QString kServer = QStringLiteral("127.0.0.78");
 
-struct Host : IpListHost
+// Counts the confirmed changes.
+struct Host : QuietIpListHost
 {
-    SettingsFields &fields() override { return f; }
-    Settings *settings() override { return nullptr; }
-    QString userId() const override { return QStringLiteral("KVO@bench"); }
-    QString computerName() const override { return QStringLiteral("BENCH"); }
-    Prompter &prompter() override { return boxes; }
-    const Clock &clock() const override { return Clock::system(); }
-    void log(const QString &) override { }
-    void setStatusText(const QString &) override { }
-    QString currentAddress() const override { return current; }
     void setCurrentAddress(const QString &text) override
     {
-        current = text;
+        QuietIpListHost::setCurrentAddress(text);
         ++completed;
     }
-    QString current;
-    void setExpiryText(const QString &) override { }
-    void enableIpControls(bool) override { }
-    void forcedSignOut(const QString &) override { }
-    void setControlShown(int, bool) override { }
-    void setControlEnabled(int, bool) override { }
-    void setAutoChangeBox(bool) override { }
-    void setIntervalControls(int, const QString &) override { }
-    QTimer *autoChangeTimer() override { return &timer; }
-
-    SettingsFields f;
-    ScriptedPrompter boxes;
-    QTimer timer;
     int completed = 0;
 };
 

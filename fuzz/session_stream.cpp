@@ -5,6 +5,7 @@
 // Input: byte 0 the product type (1..3), byte 1 the read size (1..256), then
 // the stream.
 #include "fuzzsupport.h"
+#include "support/quietiplist.h"
 
 #include "core/settings.h"
 #include "mainwindow/iplistcontroller.h"
@@ -16,54 +17,6 @@
 
 #include <QTimer>
 
-namespace {
-
-struct Host : IpListHost
-{
-    SettingsFields &fields() override { return f; }
-    Settings *settings() override { return nullptr; }
-    QString userId() const override { return QStringLiteral("KVO@fuzz"); }
-    QString computerName() const override { return QStringLiteral("FUZZ"); }
-    Prompter &prompter() override { return boxes; }
-    const Clock &clock() const override { return clockValue; }
-    void log(const QString &) override { }
-    void setStatusText(const QString &) override { }
-    QString currentAddress() const override { return current; }
-    void setCurrentAddress(const QString &text) override { current = text; }
-    void setExpiryText(const QString &) override { }
-    void enableIpControls(bool) override { }
-    void forcedSignOut(const QString &) override { }
-    void setControlShown(int, bool) override { }
-    void setControlEnabled(int, bool) override { }
-    void setAutoChangeBox(bool) override { }
-    void setIntervalControls(int, const QString &) override { }
-    QTimer *autoChangeTimer() override { return &timer; }
-
-    QString current;
-    SettingsFields f;
-    ScriptedPrompter boxes;
-    FixedClock clockValue {QDateTime(QDate(2026, 3, 14), QTime(21, 30))};
-    QTimer timer;
-};
-
-struct Channel : IpSessionChannel
-{
-    bool connected() const override { return true; }
-    void sendIpInfoRequest() override { }
-    void sendIpChangeRequest(const QString &) override { }
-    void sendBadIpListRequest() override { }
-    void stopReplyWatchdog() override { }
-    void clearReconnectFlag() override { }
-};
-
-struct NoReset : TcpConnectionResetter
-{
-    void firstPass() override { }
-    void secondPass() override { }
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzzApp();
@@ -74,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     data += 2;
     size -= 2;
 
-    Host host;
+    QuietIpListHost host;
     host.f.productType = product;
     MemoryIpListRows rows;
-    Channel channel;
-    NoReset reset;
+    QuietIpChannel channel;
+    NoTcpReset reset;
     IpListController controller(host, rows, channel, reset,
                                 fuzzDir().filePath(QStringLiteral("DynamicIPUse")),
                                 fuzzDir().filePath(QStringLiteral("CheckedIP")));

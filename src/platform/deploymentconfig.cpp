@@ -55,9 +55,10 @@ DeploymentConfig DeploymentConfig::load(const QString &iniPath)
     return c;
 }
 
-DeploymentConfig DeploymentConfig::fromProgramFolder()
+DeploymentConfig DeploymentConfig::fromProgramFolder(const QString &systemIni)
 {
-    return load(ProgramFolder::filePath(QStringLiteral("KVOService.ini")));
+    const QString own = ProgramFolder::filePath(QStringLiteral("KVOService.ini"));
+    return load(QFileInfo::exists(own) ? own : systemIni);
 }
 
 QString DeploymentConfig::webHostName() const

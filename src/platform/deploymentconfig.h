@@ -4,7 +4,9 @@
 #include <QStringList>
 
 // Where this deployment's service lives: read from "KVOService.ini" in the
-// program folder, section [Service]; missing keys keep the compiled defaults.
+// program folder, else from the installed one (/etc/kvo/KVOService.ini, which
+// kvo-helper reads too), section [Service]; missing keys keep the compiled
+// defaults. One file is read, never a mix of the two.
 //
 //   WebHost           service web host; a name or IPv4 address, may carry ":port"
 //                     (the HTTPS port)
@@ -24,8 +26,11 @@ struct DeploymentConfig
 
     static DeploymentConfig defaults();
     static DeploymentConfig load(const QString &iniPath);
-    // KVOService.ini of the program folder.
-    static DeploymentConfig fromProgramFolder();
+    // The installed deployment, for every user of the machine.
+    static constexpr const char *kSystemIni = "/etc/kvo/KVOService.ini";
+    // KVOService.ini of the program folder when there is one, else systemIni.
+    static DeploymentConfig
+    fromProgramFolder(const QString &systemIni = QString::fromLatin1(kSystemIni));
 
     // The web host without a port, and the port it carries (or def).
     QString webHostName() const;

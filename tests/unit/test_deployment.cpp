@@ -2,12 +2,16 @@
 #include "support/testhome.h"
 #include "web/webhost.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 TEST(Deployment, MissingFileKeepsTheDefaults)
 {
     TestHome home;
-    const DeploymentConfig c = DeploymentConfig::fromProgramFolder();
+    const DeploymentConfig c =
+        DeploymentConfig::fromProgramFolder(home.file(QStringLiteral("no-such.ini")));
     const DeploymentConfig d = DeploymentConfig::defaults();
     EXPECT_EQ(c.webHost, d.webHost);
     EXPECT_EQ(c.resetHostsFirst.size(), 4);
@@ -32,6 +36,31 @@ TEST(Deployment, KeysOverrideTheDefaults)
               (QStringList {QStringLiteral("127.0.0.5"), QStringLiteral("127.0.0.6"),
                             QStringLiteral("127.0.0.7"), QStringLiteral("127.0.0.8")}));
     EXPECT_EQ(c.resetHostsSecond, QStringList {QStringLiteral("127.0.0.9")});
+}
+
+TEST(Deployment, ProgramFolderFileElseTheInstalledOne)
+{
+    // The installed file serves every user; a user's own file replaces it
+    // whole, and a relative CaFile is beside the file it is named in.
+    QTemporaryDir etc;
+    const QString installed = etc.filePath(QStringLiteral("KVOService.ini"));
+    {
+        QFile f(installed);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(
+            "[Service]\r\nWebHost=10.1.1.1:8443\r\nCaFile=ca.pem\r\nResetHostsSecond=10.1.1.9\r\n");
+    }
+    TestHome home;
+    DeploymentConfig c = DeploymentConfig::fromProgramFolder(installed);
+    EXPECT_EQ(c.webHost, QStringLiteral("10.1.1.1:8443"));
+    EXPECT_EQ(c.caFile, etc.filePath(QStringLiteral("ca.pem")));
+    EXPECT_EQ(c.resetHostsSecond, QStringList {QStringLiteral("10.1.1.9")});
+
+    home.write(QStringLiteral("KVOService.ini"), "[Service]\r\nWebHost=127.0.0.2\r\n");
+    c = DeploymentConfig::fromProgramFolder(installed);
+    EXPECT_EQ(c.webHost, QStringLiteral("127.0.0.2"));
+    EXPECT_TRUE(c.caFile.isEmpty());
+    EXPECT_EQ(c.resetHostsSecond, DeploymentConfig::defaults().resetHostsSecond);
 }
 
 TEST(Deployment, WebHttpPortReachesEveryPlainHttpAddress)

@@ -62,6 +62,8 @@ void startScreenshots(QObject *owner)
 int CTarvoClientApp::InitInstance(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // The menu entry's name, so that a desktop puts the window with it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kvo.Client"));
     curl_global_init(CURL_GLOBAL_DEFAULT);
     QApplication::setQuitOnLastWindowClosed(false);
     const std::unique_ptr<Prompter> prompter = makePrompter();

@@ -6,7 +6,8 @@
 # KVOClient, started as nobody without capabilities and offscreen, must
 # bring the tunnel up through the installed kvo-helper, started by D-Bus
 # activation from the installed activation file under the installed bus
-# policy, and reach its first address against the service simulator.
+# policy, and reach its first address against the service simulator. Then
+# the package's maintainer scripts run over that /etc.
 #
 #   install.sh BUILD_DIR SOURCE_DIR
 #
@@ -30,7 +31,9 @@ fail() {
 if [[ -n ${inside:-} ]]; then
     # In the private mount namespace: the package over the system.
     mount -t overlay kvo-usr -o "lowerdir=$root/usr:/usr" /usr
-    mount -t overlay kvo-etc -o "lowerdir=$root/etc:/etc" /etc
+    # /etc writable (into $work), for the maintainer scripts.
+    mkdir -p "$work/etc-upper" "$work/etc-work"
+    mount -t overlay kvo-etc -o "lowerdir=$root/etc:/etc,upperdir=$work/etc-upper,workdir=$work/etc-work" /etc
     [[ -x /usr/bin/KVOClient ]] || fail "no /usr/bin/KVOClient in the package"
 
     # A system bus of our own with the system bus's default policy, the
@@ -104,6 +107,16 @@ CONF
     kill -0 "$client" 2>/dev/null && fail "the client did not end"
     [[ $(cut -f2 "$log" | tr -d '\r' | tail -1) == "프로그램 종료" ]] || fail "the last log line is not the end"
     pids+=($helper)
+
+    # The maintainer scripts as dpkg runs them: configure, then remove keeps
+    # the deployment, purge takes /etc/kvo and nothing of the user's.
+    "$work/control/postinst" configure || fail "postinst configure failed"
+    "$work/control/postrm" remove || fail "postrm remove failed"
+    [[ -f /etc/kvo/KVOService.ini && -f /etc/kvo/client.ovpn ]] || fail "remove took the deployment"
+    "$work/control/postrm" purge || fail "postrm purge failed"
+    [[ ! -e /etc/kvo ]] || fail "purge left /etc/kvo: $(ls -A /etc/kvo)"
+    [[ -f $log && -f $(dirname "$log")/../KVOClientSetup.ini ]] || fail "purge took the user's files"
+    echo "maintainer scripts: configure, remove (deployment kept), purge (/etc/kvo gone, user's files kept)"
     exit 0
 fi
 
@@ -123,6 +136,7 @@ trap cleanup EXIT
 chmod 755 "$work"
 root=$work/root
 dpkg-deb -x "$deb" "$root"
+dpkg-deb -e "$deb" "$work/control"
 
 source "$src/scripts/lib/mainjob.sh"
 MAINJOB_LIFETIME=120 mainjob_up "$work" "$build" "$src" fixed 60 || fail "the stage did not come up"

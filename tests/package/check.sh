@@ -9,7 +9,7 @@
 #   check.sh BUILD_DIR
 set -euo pipefail
 build=$(realpath "$1")
-deb=$(ls "$build"/kvo-client_*.deb 2>/dev/null | head -1)
+deb=$(ls -t "$build"/kvo-client_*.deb 2>/dev/null | head -1)
 [[ -n $deb ]] || { echo "FAIL: no package in $build"; exit 1; }
 work=$(mktemp -d /tmp/kvo-check.XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -124,7 +124,7 @@ if [[ $(id -u) -ne 0 ]]; then echo "skipped: needs root for namespaces and overl
 for p in openvpn dbus-daemon dpkg-deb unshare setpriv; do
     command -v $p >/dev/null || { echo "skipped: no $p"; exit 77; }
 done
-deb=$(ls "$build"/kvo-client_*.deb 2>/dev/null | head -1)
+deb=$(ls -t "$build"/kvo-client_*.deb 2>/dev/null | head -1)
 [[ -n $deb ]] || { echo "FAIL: no package in $build (cpack -G DEB)"; exit 1; }
 
 work=$(mktemp -d /tmp/kvo-install.XXXXXX)

@@ -4,10 +4,29 @@
 # packaging/deb/lintian-overrides), the desktop entry and the AppStream
 # metadata valid, and the package's pieces pointing at each other: the
 # activation file and the unit at the installed helper, the menu entry at the
-# installed client and its icon at every size, the dependencies.
+# installed client, at the class its windows carry (the packaged client run
+# under Xvfb) and at its icon at every size, the dependencies.
 #
-#   check.sh BUILD_DIR
+#   check.sh BUILD_DIR    (needs xvfb-run, xwininfo and xprop)
 set -euo pipefail
+
+if [[ ${1:-} == --windows ]]; then
+    # Under Xvfb: start the client ($2) in a folder of its own ($3) and print
+    # the class part of WM_CLASS of each window it maps.
+    QT_QPA_PLATFORM=xcb KVO_HOME=$3/home XDG_RUNTIME_DIR=$3/run KVO_PROMPT_TRANSCRIPT=$3/boxes "$2" \
+        >/dev/null 2>&1 &
+    client=$!
+    for _ in $(seq 1 100); do
+        ids=$(xwininfo -root -children | awk '/^ +0x/ && !/has no name/ {print $1}')
+        found=$(for id in $ids; do xprop -id "$id" WM_CLASS 2>/dev/null; done | sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\([^"]*\)"$/\1/p' | sort -u)
+        [[ -n $found ]] && break
+        sleep 0.2
+    done
+    kill "$client" 2>/dev/null || true
+    printf '%s\n' "$found"
+    exit 0
+fi
+
 build=$(realpath "$1")
 deb=$(ls -t "$build"/kvo-client_*.deb 2>/dev/null | head -1)
 [[ -n $deb ]] || { echo "FAIL: no package in $build"; exit 1; }
@@ -34,9 +53,19 @@ field() { sed -n "s/^$1=//p" "$2" | head -1; }
 # an icon present at every size the artwork has.
 exec_prog=$(field Exec "$desktop" | cut -d' ' -f1)
 [[ -x $r/usr/bin/$exec_prog ]] || bad "the menu entry runs '$exec_prog', not in /usr/bin"
-[[ $(field StartupWMClass "$desktop") == "$exec_prog" ]] || bad "StartupWMClass is not the window's class $exec_prog"
 [[ -n $(field 'Name\[ko\]' "$desktop") && -n $(field 'Comment\[ko\]' "$desktop") ]] \
     || bad "no Korean name or comment"
+# The class the packaged client's windows really carry (under Xvfb).
+if [[ ${1:-} != --windows ]]; then
+    mkdir -p "$work/home" "$work/run"
+    chmod 700 "$work/run"
+    classes=$(timeout 60 xvfb-run -a "$0" --windows "$r/usr/bin/$exec_prog" "$work" 2>/dev/null || true)
+    echo "window classes: ${classes:-none}"
+    [[ -n $classes ]] || bad "the packaged client showed no window under Xvfb"
+    while read -r cls; do
+        [[ -z $cls || $cls == "$(field StartupWMClass "$desktop")" ]] || bad "a window of class $cls, StartupWMClass $(field StartupWMClass "$desktop")"
+    done <<<"$classes"
+fi
 icon=$(field Icon "$desktop")
 for png in "$(dirname "$0")"/../../src/resources/hicolor/*.png; do
     [[ -f $png ]] || continue

@@ -175,8 +175,9 @@ void ShellControl::answer(QLocalSocket *socket, const QString &request)
 
 ShellControl::Reply ShellControl::execute(const QString &request)
 {
+    // The exit procedure has run; the socket closes with it.
     if (m_controller.exited())
-        return {1, kUnknown, {}};
+        return {1, QStringLiteral("실행중인 %1 프로그램이 없습니다.").arg(applicationName()), {}};
     const QStringList words = request.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QString command = words.value(0);
     if (command == QLatin1String("status") && words.size() == 1)

@@ -127,6 +127,11 @@ void HttpServer::onReadyRead(QTcpSocket *socket)
     }
     HttpRequest req;
     req.tls = m_useTls;
+    // An IPv4 peer on a dual-stack socket arrives as ::ffff:a.b.c.d.
+    bool v4 = false;
+    const quint32 peer4 = socket->peerAddress().toIPv4Address(&v4);
+    req.peer = v4 ? QHostAddress(peer4).toString().toLatin1()
+                  : socket->peerAddress().toString().toLatin1();
     const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
     for (qsizetype i = 1; i < lines.size(); ++i) {

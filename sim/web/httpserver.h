@@ -17,6 +17,7 @@ struct HttpRequest
     QList<QByteArray> headerLines; // as sent, without CR LF
     QByteArray body;
     bool tls = false;
+    QByteArray peer; // the address the request came from, dotted for IPv4
 
     QByteArray path() const; // target without the query
     QByteArray query() const;

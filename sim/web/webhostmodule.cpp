@@ -234,6 +234,13 @@ HttpResponse WebHostModule::handle(const HttpRequest &request)
     }
 
     const QByteArray path = request.path();
+    // The echo page: the address the request came from, as plain text
+    // (the client's VerifyUrl check).
+    if ((request.method == "GET" || request.method == "POST") && path == "/myip") {
+        HttpResponse r = text(QString::fromLatin1(request.peer));
+        r.contentType = "text/plain";
+        return r;
+    }
     if (request.method == "POST" && path == "/service/vezi/vezi_cs_contents.php")
         return contents(request, form);
     if (request.method == "POST" && path == "/service/vezi/kill_loggedin.php")

@@ -1,5 +1,7 @@
 #include "clientwiring.h"
 
+#include "addressverifier.h"
+
 #include "core/settings.h"
 #include "dialogs/cmanageoption.h"
 #include "dialogs/memodialog.h"
@@ -169,6 +171,7 @@ public:
             edit->setText(text);
     }
     QTimer *autoChangeTimer() override { return m_w.m_controller.timer(MainTimer::AutoChange); }
+    void changeConfirmed(const QString &address) override { m_w.m_verifier->verify(address); }
 
 private:
     ClientWiring &m_w;
@@ -250,6 +253,10 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
             QDBusConnection::systemBus(), m_config.resetHostsFirst, m_config.resetHostsSecond);
     else
         m_resetter = std::make_unique<NetlinkTcpResetter>(NetlinkTcpResetter::fromConfig(m_config));
+    m_verifier =
+        std::make_unique<AddressVerifier>(m_controller, [config = m_config](const QString &url) {
+            return PostFormToUrl(url, QString(), config);
+        });
     m_ipHost = std::make_unique<IpListBridge>(*this);
     m_rows = std::make_unique<CListCtrlRows>(*m_window.ipList());
     m_channel = std::make_unique<ClientSockChannel>(*m_session);

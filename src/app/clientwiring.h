@@ -17,6 +17,7 @@
 
 #include <memory>
 
+class AddressVerifier;
 class CListCtrlRows;
 class MemoDialog;
 class ClientSockChannel;
@@ -118,6 +119,9 @@ public:
     ClientSock &session() { return *m_session; }
     IpListController &ipList() { return *m_ipList; }
     MemoDialog *memoPanel() const;
+    // The check of each confirmed change against [Option] VerifyUrl.
+    AddressVerifier &addressVerifier() { return *m_verifier; }
+    const AddressVerifier &addressVerifier() const { return *m_verifier; }
 
     // Button 1077: the bad-address report dialog, modal.
     void openBadIpReport();
@@ -159,6 +163,7 @@ private:
     std::unique_ptr<GlobalHotKey> m_hotKey;
     std::unique_ptr<IpListController> m_ipList;
     std::unique_ptr<MemoBridge> m_memoHost;
+    std::unique_ptr<AddressVerifier> m_verifier;
     QPointer<MemoDialog> m_memo;
     QPointer<Login> m_login;
     AccountState m_account;

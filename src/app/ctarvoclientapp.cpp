@@ -1,6 +1,7 @@
 #include "ctarvoclientapp.h"
 
 #include "clientwiring.h"
+#include "shellcontrol.h"
 
 #include "mainwindow/ctarvoclientdlg.h"
 #include "mainwindow/maincontroller.h"
@@ -12,8 +13,10 @@
 #include "platform/termination.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QTextStream>
 #include <QTimer>
 #include <QWidget>
 
@@ -61,12 +64,28 @@ void startScreenshots(QObject *owner)
 
 int CTarvoClientApp::InitInstance(int argc, char **argv)
 {
+    // --help, --version and the commands to a running copy: no window, no
+    // lock, no display needed.
+    {
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (isShellCommand(arguments)) {
+            QCoreApplication core(argc, argv);
+            QTextStream out(stdout);
+            QTextStream err(stderr);
+            return runShellCommand(arguments, out, err);
+        }
+    }
+
     QApplication app(argc, argv);
     // The menu entry's name, so that a desktop puts the window with it.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kvo.Client"));
     curl_global_init(CURL_GLOBAL_DEFAULT);
     QApplication::setQuitOnLastWindowClosed(false);
-    const std::unique_ptr<Prompter> prompter = makePrompter();
+    const std::unique_ptr<Prompter> shown = makePrompter();
+    ShellPrompter shellPrompter(*shown);
+    Prompter *const prompter = &shellPrompter;
 
     // One copy per login session, named after the executable.
     InstanceLock lock;
@@ -104,6 +123,10 @@ int CTarvoClientApp::InitInstance(int argc, char **argv)
 
     ClientWiring wiring(controller, dialog, *prompter, launcher);
     startScreenshots(&wiring);
+
+    // Commands from the same user's shell, beside the lock.
+    ShellControl shell(controller, wiring, shellPrompter);
+    shell.listen(commandSocketPath(lock.folder(), applicationName()));
 
     QStringList arguments = QApplication::arguments();
     if (!arguments.isEmpty())

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <QUrl>
+
 #include <algorithm>
 
 using namespace SettingKeys;
@@ -87,6 +89,22 @@ int flagNotZero(int value)
 
 } // namespace
 
+QString boundedVerifyUrl(const QString &value)
+{
+    if (value.isEmpty() || value.size() > kMaxVerifyUrlLength)
+        return QString();
+    for (QChar c : value) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7F || c.unicode() > 0x7E)
+            return QString();
+    }
+    const QUrl url(value, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return QString();
+    return value;
+}
+
 SettingsFields Settings::load() const
 {
     const IniDocument doc = m_file.snapshot();
@@ -117,6 +135,7 @@ SettingsFields Settings::load() const
     f.useHotKey = flagAboveZero(doc.intValue(Option, UseHotKey, 0));
     const int hotKey = doc.intValue(Option, HotKey, 80);
     f.hotKey = hotKey >= 'A' && hotKey <= 'Z' ? hotKey : 'P';
+    f.verifyUrl = boundedVerifyUrl(doc.value(Option, VerifyUrl));
     return f;
 }
 

@@ -29,6 +29,7 @@ inline const QString IsAutoChange = QStringLiteral("IsAutoChange");
 inline const QString AutoChangeSec = QStringLiteral("AutoChangeSec");
 inline const QString DynamicProductName = QStringLiteral("DynamicProductName");
 inline const QString DynamicProductList = QStringLiteral("DynamicProductList");
+inline const QString VerifyUrl = QStringLiteral("VerifyUrl");
 } // namespace SettingKeys
 
 // The bounds the load puts on the numbers of the file.
@@ -37,6 +38,7 @@ constexpr int kRedialSecondsWhenUnset = 30;
 constexpr int kMaxRedialSeconds = 3600;
 constexpr int kMinAutoChangeSeconds = 60;
 constexpr int kMaxAutoChangeSeconds = 1800;
+constexpr int kMaxVerifyUrlLength = 1024;
 
 // Product types (ServiceType) and tunnel types (IsPPTP).
 enum ProductType { FixedIp = 1, DynamicIp = 2, KtFixedIp = 3 };
@@ -52,7 +54,10 @@ enum TunnelType { TunnelPptp = 1, TunnelOpenVpn = 2, TunnelL2tp = 3 };
 //   ServiceType 1..3, anything else 1;
 //   AutoChangeSec 60..1800 (below is 60, above is 1800; the interval slider
 //   then keeps whole minutes);
-//   HotKey 65..90 (A to Z), anything else 80 (P).
+//   HotKey 65..90 (A to Z), anything else 80 (P);
+//   VerifyUrl an http or https address with a host, at most
+//   kMaxVerifyUrlLength characters, no blanks or control characters; anything
+//   else is empty (no check).
 struct SettingsFields
 {
     int redialCount = 0;
@@ -71,7 +76,14 @@ struct SettingsFields
     QMap<QString, QString> productMap; // name -> code
     int useHotKey = 0; // 0 or 1
     int hotKey = 80;
+    // [Option] VerifyUrl: the page that answers with the address a request
+    // came from; empty: switches are not checked.
+    QString verifyUrl;
 };
+
+// VerifyUrl as the load keeps it: the value, or empty when it is not a usable
+// http or https address.
+QString boundedVerifyUrl(const QString &value);
 
 // The product list value "name:code,name:code".
 // As a map: every non-empty entry, a later name replacing an earlier one.

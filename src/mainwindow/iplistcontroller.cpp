@@ -437,7 +437,24 @@ void IpListController::onSessionEnded(int type)
 
 void IpListController::requestChange(const QString &address)
 {
+    ++m_changeRequests;
+    m_lastRequested = address;
     m_session.sendIpChangeRequest(address);
+}
+
+QString IpListController::changeAddressTo(const QString &address)
+{
+    IpListRows &rows = m_model.rows();
+    const int row = m_model.findRow(address);
+    if (row < 0)
+        return QStringLiteral("IP 목록에 없는 IP입니다: %1").arg(address);
+    if (!rows.isChecked(row) || !usable(row))
+        return QStringLiteral("체크된 IP가 아니거나 대기인 IP가 아닙니다: %1").arg(address);
+    if (address == m_model.currentAddress())
+        return QString();
+    requestChange(address);
+    m_host.enableIpControls(false);
+    return QString();
 }
 
 void IpListController::onChangeCompleted(const QString &address)
@@ -495,6 +512,7 @@ void IpListController::onChangeCompleted(const QString &address)
     m_host.log(address + QStringLiteral("로 IP변경 완료"));
     m_resetter.firstPass();
     m_resetter.secondPass();
+    m_host.changeConfirmed(address);
 }
 
 void IpListController::onChangeFailed()

@@ -58,6 +58,9 @@ public:
     // Timer 1034; its ticks run IpListOperations::changeAddress through the
     // main window's tick (session connected, more than one row).
     virtual QTimer *autoChangeTimer() = 0;
+    // The server has confirmed a change to this address (after the row, the
+    // status line and the log line are done).
+    virtual void changeConfirmed(const QString &address) { Q_UNUSED(address); }
 };
 
 // The session connection as the IP list uses it.
@@ -155,6 +158,16 @@ public:
 
     // Request an address change: the request and the reply watchdog.
     void requestChange(const QString &address);
+    // Change requests sent so far and the address of the last one.
+    int changeRequestCount() const { return m_changeRequests; }
+    const QString &lastRequestedAddress() const { return m_lastRequested; }
+
+    // A change to one given address (the command line's --switch ADDRESS),
+    // under Change's rules: a row must show the address, be checked and be
+    // "대기" or "사용". The request disables the IP controls as Change does;
+    // the current address itself asks for nothing. Returns the refusal text,
+    // empty when none.
+    QString changeAddressTo(const QString &address);
 
     // Switching commands.
     void doubleClickChange();
@@ -194,4 +207,6 @@ private:
     TcpConnectionResetter &m_resetter;
     GlobalHotKey *m_hotKey = nullptr;
     bool m_filesLoaded = false;
+    int m_changeRequests = 0;
+    QString m_lastRequested;
 };

@@ -75,3 +75,8 @@ bool isServerAddress(const QString &text)
 {
     return isDottedQuad(text) || isHostName(text);
 }
+
+bool isDottedIpv4(const QString &text)
+{
+    return isDottedQuad(text);
+}

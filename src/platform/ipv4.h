@@ -22,3 +22,7 @@ uint32_t numericValue(const QString &dotted, bool *ok = nullptr);
 // digits). Nothing else reaches a command line or a configuration file: no
 // blanks, quotes, shell characters, line breaks or leading "-".
 bool isServerAddress(const QString &text);
+
+// Strictly a dotted IPv4 address: four decimal numbers 0 to 255 without
+// leading zeros, nothing before, between or after them.
+bool isDottedIpv4(const QString &text);

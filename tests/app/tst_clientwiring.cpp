@@ -2,7 +2,9 @@
 // drivers and the session connection as ClientWiring joins them. The tunnel
 // programs are the fakes of tests/tunnel/fakes (the OpenVPN one prints a real
 // transcript), the session server is a loopback peer on port 10010.
+#include "app/addressverifier.h"
 #include "app/clientwiring.h"
+#include "app/shellcontrol.h"
 #include "core/settings.h"
 #include "dialogs/memodialog.h"
 #include "dialogs/notifyip.h"
@@ -25,8 +27,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -34,6 +39,13 @@
 #include <QUdpSocket>
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace {
 
@@ -77,16 +89,18 @@ struct Wired
 {
     TestHome home;
     QTemporaryDir fakeLog;
-    ScriptedPrompter prompter;
+    ScriptedPrompter prompter; // the boxes shown on screen
+    ShellPrompter shellPrompter {prompter};
     RecordingLauncher launcher;
-    MainController controller {prompter, launcher, Clock::system()};
+    MainController controller {shellPrompter, launcher, Clock::system()};
     CTarvoClientDlg window {controller};
     std::unique_ptr<ClientWiring> wiring;
     QStringList statusTexts;
     int signInDialogs = 0;
 
     Wired(int tunnelType, int redialOn, int redialCount, int redialSeconds,
-          const QString &reportHost = QStringLiteral("127.0.0.1"))
+          const QString &reportHost = QStringLiteral("127.0.0.1"),
+          const QByteArray &moreOptions = QByteArray()) // more [Option] lines
     {
         qputenv("KVO_FAKE_LOG", fakeLog.path().toUtf8());
         // Nothing answers on the web host: the version check and the QoS
@@ -94,14 +108,16 @@ struct Wired
         home.write(QStringLiteral("KVOService.ini"),
                    "[Service]\r\nWebHost=127.0.0.1:1\r\nWebHttpPort=1\r\nReportHost=" +
                        reportHost.toLatin1() + "\r\n");
-        home.write(QStringLiteral("KVOClientSetup.ini"),
-                   QStringLiteral("[Option]\r\nRedialOnLinkFailure=%1\r\nRedialCount=%2\r\n"
-                                  "RedialSeconds=%3\r\nIsAutoChange=0\r\n[Entry]\r\nIsPPTP=%4\r\n")
-                       .arg(redialOn)
-                       .arg(redialCount)
-                       .arg(redialSeconds)
-                       .arg(tunnelType)
-                       .toUtf8());
+        home.write(
+            QStringLiteral("KVOClientSetup.ini"),
+            QStringLiteral("[Option]\r\nRedialOnLinkFailure=%1\r\nRedialCount=%2\r\n"
+                           "RedialSeconds=%3\r\nIsAutoChange=0\r\n%5[Entry]\r\nIsPPTP=%4\r\n")
+                .arg(redialOn)
+                .arg(redialCount)
+                .arg(redialSeconds)
+                .arg(tunnelType)
+                .arg(QString::fromUtf8(moreOptions))
+                .toUtf8());
         QFile::copy(kFakes + QStringLiteral("/kvo_openvpn"),
                     home.file(QStringLiteral("kvo_openvpn")));
         QFile::setPermissions(home.file(QStringLiteral("kvo_openvpn")),
@@ -119,7 +135,7 @@ struct Wired
         outside.tunDevice = home.file(QStringLiteral("tun"));
         outside.resetter = std::make_unique<NoReset>();
         outside.hotKey = std::make_unique<FreeHotKey>();
-        wiring = std::make_unique<ClientWiring>(controller, window, prompter, launcher,
+        wiring = std::make_unique<ClientWiring>(controller, window, shellPrompter, launcher,
                                                 std::move(outside));
         // The sign-in dialog itself is tested on its own; here its requests
         // are counted.
@@ -163,6 +179,42 @@ struct Wired
     QTimer *redialTimer() { return controller.timer(MainTimer::RedialCountdown); }
 };
 
+// "KVOClient <arguments>" run by the user in a shell of the same login
+// session, while this process goes on dispatching its events.
+struct ShellRun
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+ShellRun runShell(const QString &runtimeDir, const QStringList &arguments)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(KVO_CLIENT_BIN), arguments);
+    ShellRun r;
+    if (!p.waitForStarted(5000) ||
+        !QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 20000)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QJsonObject statusOf(const ShellRun &r)
+{
+    return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
 } // namespace
 
 class TstClientWiring : public QObject
@@ -170,6 +222,191 @@ class TstClientWiring : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // The commands from a second process: what each answers and prints, its
+    // exit code, and what it does to the running program, signed out and
+    // signed in; refusals are printed, not shown.
+    void shellCommandsFromASecondProcess()
+    {
+        const QString notRunning = QStringLiteral("실행중인 KVOClient 프로그램이 없습니다.");
+        const QString notConnected = QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다.");
+        QTemporaryDir runtime; // the login session's folder, 0700
+        QVERIFY(runtime.isValid());
+        SessionPeer peer(QStringLiteral("127.0.79.6"));
+        QVERIFY(peer.listening());
+        // The check after each change asks a page nobody answers.
+        Wired w(TunnelKind::OpenVpn, 0, 0, 1, QStringLiteral("127.0.0.1"),
+                "VerifyUrl=http://127.0.0.1:1/myip\r\n");
+        const QString socketPath = commandSocketPath(runtime.path(), QStringLiteral("KVOClient"));
+
+        // Help and version need no running copy; commands do.
+        ShellRun r = runShell(runtime.path(), {QStringLiteral("--help")});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("--switch [IP]")), qPrintable(r.out));
+        r = runShell(runtime.path(), {QStringLiteral("--version")});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.startsWith(QStringLiteral("KVOClient 1.")), qPrintable(r.out));
+        for (const QString &command : {QStringLiteral("--status"), QStringLiteral("--switch"),
+                                       QStringLiteral("--logout"), QStringLiteral("--quit")}) {
+            r = runShell(runtime.path(), {command});
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.contains(notRunning), qPrintable(command + r.err));
+        }
+        // None of them made a socket or took anything in the folder.
+        QVERIFY(QDir(runtime.path()).isEmpty());
+
+        ShellControl shell(w.controller, *w.wiring, w.shellPrompter);
+        QVERIFY(shell.listen(socketPath));
+        struct stat info
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(socketPath).constData(), &info), 0);
+        QVERIFY(S_ISSOCK(info.st_mode));
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+
+        // Another user who could reach the socket gets no answer at all.
+        if (::geteuid() == 0) {
+            QCOMPARE(::chmod(QFile::encodeName(runtime.path()).constData(), 0711), 0);
+            QCOMPARE(::chmod(QFile::encodeName(socketPath).constData(), 0666), 0);
+            const QByteArray where = QFile::encodeName(socketPath);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                // Plain system calls only, as nobody: 0 when the server
+                // closed without a byte, 1 when it answered, 2 when it could
+                // not even be reached.
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(2);
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un addr {};
+                addr.sun_family = AF_UNIX;
+                ::strncpy(addr.sun_path, where.constData(), sizeof addr.sun_path - 1);
+                if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+                    ::_exit(2);
+                if (::send(fd, "status\n", 7, MSG_NOSIGNAL) != 7)
+                    ::_exit(0); // already dropped
+                char byte = 0;
+                ::_exit(::read(fd, &byte, 1) > 0 ? 1 : 0);
+            }
+            QVERIFY(child > 0);
+            int wstatus = -1;
+            QVERIFY(QTest::qWaitFor([&] { return ::waitpid(child, &wstatus, WNOHANG) == child; },
+                                    10000));
+            QVERIFY(WIFEXITED(wstatus));
+            QCOMPARE(WEXITSTATUS(wstatus), 0);
+            QCOMPARE(::chmod(QFile::encodeName(runtime.path()).constData(), 0700), 0);
+            QCOMPARE(::chmod(QFile::encodeName(socketPath).constData(), 0600), 0);
+        }
+
+        // Signed out: the state, and the tunnel's commands refused as the
+        // tray refuses them.
+        r = runShell(runtime.path(), {QStringLiteral("--status")});
+        QCOMPARE(r.code, 0);
+        QJsonObject st = statusOf(r);
+        QCOMPARE(st.value(QStringLiteral("signedIn")).toBool(true), false);
+        QCOMPARE(st.value(QStringLiteral("tunnel")).toObject().value(QStringLiteral("type")),
+                 QStringLiteral("OpenVPN"));
+        QCOMPARE(st.value(QStringLiteral("tunnel")).toObject().value(QStringLiteral("state")),
+                 QStringLiteral("down"));
+        QCOMPARE(st.value(QStringLiteral("listSize")).toInt(-1), 0);
+        for (const QString &command : {QStringLiteral("--switch"), QStringLiteral("--logout")}) {
+            r = runShell(runtime.path(), {command});
+            QCOMPARE(r.code, 1);
+            QCOMPARE(r.err.trimmed(), notConnected);
+        }
+        // Bad arguments are refused before anything is sent.
+        for (const QStringList &bad :
+             {QStringList {QStringLiteral("--switch"), QStringLiteral("1.2.3")},
+              QStringList {QStringLiteral("--switch"), QStringLiteral("1.2.3.4;reboot")},
+              QStringList {QStringLiteral("--switch"), QStringLiteral("01.2.3.4")},
+              QStringList {QStringLiteral("--status"), QStringLiteral("x")}}) {
+            r = runShell(runtime.path(), bad);
+            QCOMPARE(r.code, 2);
+        }
+
+        // Signed in, a list of three, the first address in use.
+        QVERIFY(w.signInWithSession(peer, QStringLiteral("127.0.79.6")));
+        QVERIFY(QTest::qWaitFor([&] { return w.wiring->session().connected(); }, 3000));
+        const QString a = QStringLiteral("211.2.2.1"), b = QStringLiteral("211.2.2.2"),
+                      c = QStringLiteral("211.2.2.3");
+        peer.send(encodeFrame(
+            SM_IP_INFO, 3,
+            SessionEncode::fixedList(
+                {{a, 1, 1, 30, QString()}, {b, 2, 1, 30, QString()}, {c, 3, 0, 30, QString()}})));
+        IpListController &list = w.wiring->ipList();
+        QVERIFY(QTest::qWaitFor([&] { return list.rowCount() == 3; }, 3000));
+        list.checkAll(true);
+        peer.send(encodeFrame(SM_IP_CHANGE_OK, 0, encodeAddress(a)));
+        QVERIFY(QTest::qWaitFor([&] { return w.controller.currentAddress() == a; }, 3000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return w.wiring->addressVerifier().state() == AddressVerifier::State::Unreachable;
+            },
+            8000));
+
+        r = runShell(runtime.path(), {QStringLiteral("--status")});
+        QCOMPARE(r.code, 0);
+        st = statusOf(r);
+        QCOMPARE(st.value(QStringLiteral("signedIn")).toBool(false), true);
+        QCOMPARE(st.value(QStringLiteral("tunnel")).toObject().value(QStringLiteral("state")),
+                 QStringLiteral("up"));
+        QCOMPARE(st.value(QStringLiteral("session")).toBool(false), true);
+        QCOMPARE(st.value(QStringLiteral("address")).toString(), a);
+        QCOMPARE(st.value(QStringLiteral("listSize")).toInt(), 3);
+        QCOMPARE(st.value(QStringLiteral("autoChange")).toObject().value(QStringLiteral("on")),
+                 false);
+        QVERIFY(st.value(QStringLiteral("elapsed")).toString().contains(QLatin1Char(':')));
+        QCOMPARE(st.value(QStringLiteral("verify")).toObject().value(QStringLiteral("state")),
+                 QStringLiteral("unreachable"));
+
+        // An address no row shows, and one whose row does not qualify.
+        r = runShell(runtime.path(), {QStringLiteral("--switch"), QStringLiteral("9.9.9.9")});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err.trimmed(), QStringLiteral("IP 목록에 없는 IP입니다: 9.9.9.9"));
+        r = runShell(runtime.path(), {QStringLiteral("--switch"), c});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err.trimmed(),
+                 QStringLiteral("체크된 IP가 아니거나 대기인 IP가 아닙니다: ") + c);
+
+        // Change: the next qualifying row goes out on the wire; until its
+        // result the button is disabled, and so is the command.
+        const qsizetype sent = peer.last().received.size();
+        r = runShell(runtime.path(), {QStringLiteral("--switch")});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.trimmed(), QStringLiteral("IP전환 요청: ") + b);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return peer.last().received.mid(sent).contains(encodeAddress(b)); }, 3000));
+        r = runShell(runtime.path(), {QStringLiteral("--switch"), a});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err.trimmed(), QStringLiteral("지금은 IP전환을 할 수 없습니다."));
+        peer.send(encodeFrame(SM_IP_CHANGE_OK, 0, encodeAddress(b)));
+        QVERIFY(QTest::qWaitFor([&] { return w.controller.currentAddress() == b; }, 3000));
+        r = runShell(runtime.path(), {QStringLiteral("--switch"), a});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.trimmed(), QStringLiteral("IP전환 요청: ") + a);
+        peer.send(encodeFrame(SM_IP_CHANGE_OK, 0, encodeAddress(a)));
+        QVERIFY(QTest::qWaitFor([&] { return w.controller.currentAddress() == a; }, 3000));
+
+        // Change with nothing checked: the button's box text is printed,
+        // and no box is shown.
+        list.checkAll(false);
+        w.prompter.clear();
+        r = runShell(runtime.path(), {QStringLiteral("--switch")});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err.trimmed(), QStringLiteral("체크된 IP가 없거나 대기인 IP가 없습니다."));
+        QVERIFY2(w.prompter.boxes().isEmpty(), qPrintable(w.prompter.texts().join(u'|')));
+
+        // Log-out, then exit; after it nobody answers.
+        r = runShell(runtime.path(), {QStringLiteral("--logout")});
+        QCOMPARE(r.code, 0);
+        QVERIFY(QTest::qWaitFor([&] { return !w.controller.tunnelUp(); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return w.signInDialogs == 2; }, 5000));
+        r = runShell(runtime.path(), {QStringLiteral("--quit")});
+        QCOMPARE(r.code, 0);
+        QVERIFY(QTest::qWaitFor([&] { return w.controller.exited(); }, 5000));
+        r = runShell(runtime.path(), {QStringLiteral("--status")});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(notRunning), qPrintable(r.err));
+    }
+
     // Log-out over OpenVPN: the window's flags are the tunnel rules' flags,
     // so the end of openvpn that the log-out causes starts no countdown.
     void openVpnLogOutEndsTheTunnelWithoutARedial()

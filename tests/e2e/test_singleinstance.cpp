@@ -2,6 +2,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -158,5 +160,92 @@ TEST(SingleInstance, LockOfACrashedCopyIsTakenOver)
     Client next(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
     QThread::msleep(1500);
     EXPECT_EQ(next.process().state(), QProcess::Running);
+    EXPECT_FALSE(readAll(transcript).contains(kAlready));
+}
+
+namespace {
+
+struct Command
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// "KVOClient <arguments>" typed in a shell of the login session.
+Command runCommand(const QString &home, const Session &session, const QStringList &arguments)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KVO_HOME"), home);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), session.runtime.path());
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(KVO_CLIENT_BIN), arguments);
+    Command c;
+    if (!p.waitForFinished(20000)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return c;
+    }
+    c.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    c.out = QString::fromUtf8(p.readAllStandardOutput());
+    c.err = QString::fromUtf8(p.readAllStandardError());
+    return c;
+}
+
+} // namespace
+
+// The commands reach the copy of their own login session, take no lock and
+// start no window of their own; a crashed copy's socket answers nobody, its
+// successor's does, and --quit ends the program in order.
+TEST(SingleInstance, CommandsFromTheShellReachTheRunningCopy)
+{
+    const QString notRunning = QStringLiteral("실행중인 KVOClient 프로그램이 없습니다.");
+    QTemporaryDir home;
+    writeSettings(home.path());
+    Session session;
+    const QString transcript = home.filePath(QStringLiteral("boxes.txt"));
+    const QString log = todaysLog(home.path(), QStringLiteral("KVOClient"));
+
+    Command c = runCommand(home.path(), session, {QStringLiteral("--status")});
+    EXPECT_EQ(c.code, 1);
+    EXPECT_TRUE(c.err.contains(notRunning)) << c.err.toStdString();
+    EXPECT_TRUE(QDir(session.runtime.path()).isEmpty());
+    EXPECT_FALSE(QFile::exists(log)); // no program start
+
+    {
+        Client crashed(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
+        ASSERT_TRUE(waitForText(log, QStringLiteral("프로그램 시작")));
+        c = runCommand(home.path(), session, {QStringLiteral("--status")});
+        EXPECT_EQ(c.code, 0) << c.err.toStdString();
+        const QJsonObject st = QJsonDocument::fromJson(c.out.toUtf8()).object();
+        EXPECT_FALSE(st.value(QStringLiteral("signedIn")).toBool(true)) << c.out.toStdString();
+        EXPECT_EQ(st.value(QStringLiteral("address")).toString(QStringLiteral("?")), QString());
+        c = runCommand(home.path(), session, {QStringLiteral("--logout")});
+        EXPECT_EQ(c.code, 1);
+        EXPECT_EQ(c.err.trimmed(), QStringLiteral("모라솔 서비스에 연결되어 있지 않습니다."));
+        crashed.process().kill();
+        crashed.process().waitForFinished(5000);
+    }
+    c = runCommand(home.path(), session, {QStringLiteral("--status")});
+    EXPECT_EQ(c.code, 1);
+    EXPECT_TRUE(c.err.contains(notRunning)) << c.err.toStdString();
+
+    Client next(QStringLiteral(KVO_CLIENT_BIN), home.path(), session, transcript);
+    ASSERT_TRUE(waitForText(log, QStringLiteral("프로그램 시작"), 15000));
+    QElapsedTimer t;
+    t.start();
+    do {
+        c = runCommand(home.path(), session, {QStringLiteral("--status")});
+    } while (c.code != 0 && t.elapsed() < 15000);
+    EXPECT_EQ(c.code, 0) << c.err.toStdString();
+    c = runCommand(home.path(), session, {QStringLiteral("--quit")});
+    EXPECT_EQ(c.code, 0) << c.err.toStdString();
+    ASSERT_TRUE(next.process().waitForFinished(15000));
+    EXPECT_EQ(next.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(next.process().exitCode(), 0);
+    EXPECT_TRUE(readAll(log).endsWith(QStringLiteral("\t프로그램 종료\r\n")));
     EXPECT_FALSE(readAll(transcript).contains(kAlready));
 }

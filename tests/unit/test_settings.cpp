@@ -183,3 +183,34 @@ TEST(Settings, WritesReachTheFileAtOnce)
     EXPECT_TRUE(home.read(QStringLiteral("KVOClientSetup.ini"))
                     .contains("HotKey=80\r\nRedialCount=3\r\n[Entry]"));
 }
+
+// [Option] VerifyUrl is kept only as an http or https address with a host;
+// anything else turns the check off rather than reaching the web client.
+TEST(Settings, VerifyUrlIsAWebAddressOrNothing)
+{
+    const QString tooLong =
+        QStringLiteral("http://h/") + QString(kMaxVerifyUrlLength, QLatin1Char('a'));
+    const struct
+    {
+        QString value;
+        QString kept;
+    } cases[] {
+        {QStringLiteral("http://10.0.0.1:8080/myip"), QStringLiteral("http://10.0.0.1:8080/myip")},
+        {QStringLiteral("https://echo.example/ip?x=1"),
+         QStringLiteral("https://echo.example/ip?x=1")},
+        {QString(), QString()},
+        {QStringLiteral("file:///etc/passwd"), QString()},
+        {QStringLiteral("ftp://h/ip"), QString()},
+        {QStringLiteral("http:///ip"), QString()},
+        {QStringLiteral("http://h/ip x"), QString()},
+        {QStringLiteral("http://h/\u00e9"), QString()},
+        {QStringLiteral("//h/ip"), QString()},
+        {tooLong, QString()},
+    };
+    for (const auto &c : cases) {
+        TestHome home;
+        home.write(QStringLiteral("KVOClientSetup.ini"),
+                   "[Option]\r\nVerifyUrl=" + c.value.toUtf8() + "\r\n");
+        EXPECT_EQ(settingsIn(home).load().verifyUrl, c.kept) << c.value.toStdString();
+    }
+}

@@ -117,6 +117,7 @@ SettingsFields Settings::load() const
     f.useHotKey = flagAboveZero(doc.intValue(Option, UseHotKey, 0));
     const int hotKey = doc.intValue(Option, HotKey, 80);
     f.hotKey = hotKey >= 'A' && hotKey <= 'Z' ? hotKey : 'P';
+    f.blockOutside = flagAboveZero(doc.intValue(Option, BlockOutside, 0));
     return f;
 }
 

@@ -83,7 +83,6 @@ bool runNft(const QString &input, QString *error)
     }
     QProcess nft;
     nft.setProcessChannelMode(QProcess::MergedChannels);
-    nft.setProcessEnvironment(QProcessEnvironment());
     nft.start(program, {QStringLiteral("-f"), QStringLiteral("-")});
     if (!nft.waitForStarted()) {
         *error = nft.errorString();
@@ -128,7 +127,6 @@ bool installed()
     if (program.isEmpty())
         return false;
     QProcess nft;
-    nft.setProcessEnvironment(QProcessEnvironment());
     nft.start(
         program,
         {QStringLiteral("list"), QStringLiteral("table"), QStringLiteral("inet"), tableName()});

@@ -9,6 +9,7 @@
 #   mainjob_down                          # stops everything mainjob_up started
 #
 # Sets: work, home, log, id, pool, NS_SERVER, NS_CLIENT, SERVER_IP, client.
+# MAINJOB_SETTINGS (words like Option/RedialCount=3) adds to the saved settings.
 
 mainjob_pids=()
 
@@ -51,7 +52,8 @@ JSON
         "$SERVER_IP" "$SERVER_IP" "$work/ca/ca.pem" "$SERVER_IP" > "$home/KVOService.ini"
     "$build/sim/kvo-save-credentials" "$home" "$id" demo1234 Option/BootStart=1 Entry/IsPPTP=2 \
         "Entry/ServiceType=$type" Entry/IsAutoChange=1 "Entry/AutoChangeSec=$auto_change" \
-        "Entry/DynamicProductList=유동IP 30일:D30" "Entry/DynamicProductName=유동IP 30일"
+        "Entry/DynamicProductList=유동IP 30일:D30" "Entry/DynamicProductName=유동IP 30일" \
+        ${MAINJOB_SETTINGS:-}
     # Every address of the pool is checked, so the change has somewhere to go.
     for a in $pool; do printf "$(printf '\\x%02x' ${a//./ })"; done > "$home/CheckedIP"
     ln -s "$(command -v openvpn)" "$home/kvo_openvpn"

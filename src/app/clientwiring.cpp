@@ -16,6 +16,8 @@
 #include "platform/hotkey.h"
 #include "platform/launcher.h"
 #include "platform/logontask.h"
+#include "platform/networkreturn.h"
+#include "platform/outsideblock.h"
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
 #include "platform/routeraddress.h"
@@ -25,6 +27,7 @@
 #include "system/linecheck.h"
 #include "tunnel/helperdialup.h"
 #include "tunnel/helpertunnel.h"
+#include "tunnel/networkguard.h"
 #include "tunnel/ovpnclient.h"
 #include "tunnel/pptpclient.h"
 #include "tunnel/tunneldrivers.h"
@@ -306,6 +309,7 @@ ClientWiring::ClientWiring(MainController &controller, CTarvoClientDlg &window, 
 
     connect(&m_controller, &MainController::signInDialogRequested, this,
             &ClientWiring::showSignInDialog, Qt::QueuedConnection);
+    wireNetworkGuards();
     connect(&m_controller, &MainController::closeSignInDialogRequested, this, [this] {
         if (m_login)
             m_login->done(QDialog::Rejected);
@@ -324,6 +328,8 @@ ClientWiring::~ClientWiring()
     // The memo panel reaches the window through a bridge of ours: it goes
     // first, even though the window would delete it later.
     delete m_memo.data();
+    if (m_outsideGuard)
+        m_outsideGuard->release();
     if (m_hotKey)
         m_hotKey->unregisterKey();
     m_controller.setTunnelDriver(nullptr);
@@ -531,6 +537,7 @@ void ClientWiring::openOptions()
         Launcher &launcher() override { return m_w.m_launcher; }
         QString routerAddress() override { return RouterAddress::readRouterAddress(); }
         QString programPath() override { return LogonStart::programPath(); }
+        void blockOutsideChanged(bool) override { m_w.applyOutsideBlock(); }
 
     private:
         ClientWiring &m_w;
@@ -541,6 +548,51 @@ void ClientWiring::openOptions()
     // Over the sign-in dialog while it is open, else over the main window.
     CManageOption dialog(bridge, m_login ? static_cast<QWidget *>(m_login.data()) : &m_window);
     dialog.exec();
+}
+
+void ClientWiring::wireNetworkGuards()
+{
+    // After a resume or a network change a tunnel that no longer carries
+    // traffic is ended and redialled as a lost link.
+    m_events->setLinkCheck([this] {
+        return !m_driver || LinkCheck::tunnelCarriesTraffic(*m_driver, m_events->server());
+    });
+    m_networkReturn = new NetworkReturnWatcher(this);
+    m_networkReturn->watchSleep(QDBusConnection::systemBus());
+    m_networkReturn->watchLinks();
+    connect(m_networkReturn, &NetworkReturnWatcher::networkReturned, m_events.get(),
+            &TunnelEvents::networkReturned);
+
+    // No traffic outside the tunnel: installed with each tunnel up, kept
+    // through a redial, removed when the sign-in dialog comes back and at exit.
+    m_outsideGuard = std::make_unique<OutsideGuard>(
+        m_viaHelper ? OutsideGuard::throughHelper(QDBusConnection::systemBus())
+                    : OutsideGuard::inProcess());
+    // A root client that was killed could not remove its table: the next
+    // start does, before anything needs the network.
+    if (!m_viaHelper && ::geteuid() == 0 && OutsideBlock::installed()) {
+        QString error;
+        OutsideBlock::remove(&error);
+    }
+    connect(&m_controller.tunnelFlags(), &TunnelFlags::tunnelUpChanged, this, [this](bool up) {
+        if (up)
+            applyOutsideBlock();
+    });
+    connect(&m_controller, &MainController::signInDialogRequested, this,
+            [this] { m_outsideGuard->release(); });
+}
+
+void ClientWiring::applyOutsideBlock()
+{
+    if (!m_controller.fields().blockOutside) {
+        m_outsideGuard->release();
+        return;
+    }
+    if (!m_controller.tunnelUp() || !m_driver)
+        return; // installed with the next tunnel up
+    QString error;
+    if (!m_outsideGuard->tunnelUp(m_driver->GetAssignedIp(), m_events->server(), &error))
+        m_controller.log(QStringLiteral("터널 밖 통신 차단 실패: ") + error);
 }
 
 void ClientWiring::showSignInDialog()

@@ -31,6 +31,8 @@ class HttpDownloadDlg;
 class Launcher;
 class LineCheck;
 class MainController;
+class NetworkReturnWatcher;
+class OutsideGuard;
 class Prompter;
 class ServiceFailureHelp;
 class ServicePages;
@@ -133,6 +135,8 @@ private:
     class MemoBridge;
     void wireWindowButtons();
     void showSignInDialog();
+    void wireNetworkGuards();
+    void applyOutsideBlock();
 
     MainController &m_controller;
     CTarvoClientDlg &m_window;
@@ -165,6 +169,8 @@ private:
     std::unique_ptr<MemoBridge> m_memoHost;
     std::unique_ptr<AddressVerifier> m_verifier;
     QPointer<MemoDialog> m_memo;
+    NetworkReturnWatcher *m_networkReturn = nullptr;
+    std::unique_ptr<OutsideGuard> m_outsideGuard;
     QPointer<Login> m_login;
     AccountState m_account;
     // The client runs as the desktop user and kvo-helper does the

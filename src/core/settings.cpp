@@ -136,6 +136,7 @@ SettingsFields Settings::load() const
     const int hotKey = doc.intValue(Option, HotKey, 80);
     f.hotKey = hotKey >= 'A' && hotKey <= 'Z' ? hotKey : 'P';
     f.verifyUrl = boundedVerifyUrl(doc.value(Option, VerifyUrl));
+    f.blockOutside = flagAboveZero(doc.intValue(Option, BlockOutside, 0));
     return f;
 }
 

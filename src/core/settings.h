@@ -17,6 +17,7 @@ inline const QString RedialSeconds = QStringLiteral("RedialSeconds");
 inline const QString RedialOnLinkFailure = QStringLiteral("RedialOnLinkFailure");
 inline const QString BootStart = QStringLiteral("BootStart");
 inline const QString UseHotKey = QStringLiteral("UseHotKey");
+inline const QString BlockOutside = QStringLiteral("BlockOutside");
 inline const QString HotKey = QStringLiteral("HotKey");
 inline const QString ServiceType = QStringLiteral("ServiceType");
 inline const QString IsPPTP = QStringLiteral("IsPPTP");
@@ -48,7 +49,7 @@ enum TunnelType { TunnelPptp = 1, TunnelOpenVpn = 2, TunnelL2tp = 3 };
 // Every number is bounded by the load, whatever the file holds:
 //   RedialCount 0..999 (below 0 none, above 999 is 999);
 //   RedialSeconds 1..3600 (0, below 0 or a non-number is 30, above 3600 is 3600);
-//   RedialOnLinkFailure, IsAutoChange, UseHotKey: 1 above 0, else 0;
+//   RedialOnLinkFailure, IsAutoChange, UseHotKey, BlockOutside: 1 above 0, else 0;
 //   BootStart, PharamSave: 1 when not 0, else 0;
 //   IsPPTP 1..3, anything else 0 (no tunnel type chosen);
 //   ServiceType 1..3, anything else 1;
@@ -79,6 +80,7 @@ struct SettingsFields
     // [Option] VerifyUrl: the page that answers with the address a request
     // came from; empty: switches are not checked.
     QString verifyUrl;
+    int blockOutside = 0; // [Option] BlockOutside: no traffic outside the tunnel
 };
 
 // VerifyUrl as the load keeps it: the value, or empty when it is not a usable

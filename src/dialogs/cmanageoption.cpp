@@ -68,6 +68,11 @@ CManageOption::CManageOption(OptionsHost &host, QWidget *parent) : QDialog(paren
     m_redial = named(new QCheckBox(QStringLiteral("연결이 끊어지면 다시 연결"), redialBox),
                      OptionControl::RedialOnLinkFailure);
     redialGrid->addWidget(m_redial, 2, 0, 1, 3);
+    m_blockOutside = named(new QCheckBox(QStringLiteral("터널 밖 통신 차단"), redialBox),
+                           OptionControl::BlockOutside);
+    m_blockOutside->setToolTip(
+        QStringLiteral("로그인 중에는 VPN 터널 밖으로 나가는 통신을 막습니다."));
+    redialGrid->addWidget(m_blockOutside, 3, 0, 1, 3);
     redialGrid->setColumnStretch(3, 1);
     layout->addWidget(redialBox);
 
@@ -130,6 +135,7 @@ CManageOption::CManageOption(OptionsHost &host, QWidget *parent) : QDialog(paren
     m_interval->setText(QString::number(f.redialSeconds));
     m_redial->setChecked(f.redialOnLinkFailure != 0);
     m_bootStart->setChecked(f.bootStart != 0);
+    m_blockOutside->setChecked(f.blockOutside != 0);
     m_useHotKey->setChecked(f.useHotKey != 0);
     const bool letter = f.hotKey >= kFirstLetter && f.hotKey <= kLastLetter;
     m_letter->setCurrentIndex(letter ? f.hotKey - kFirstLetter : 0);
@@ -174,6 +180,14 @@ void CManageOption::save()
     const int redial = m_redial->isChecked() ? 1 : 0;
     settings.write(SettingKeys::Option, SettingKeys::RedialOnLinkFailure, redial);
     f.redialOnLinkFailure = redial;
+
+    // Written only when changed: a file without the key keeps its bytes.
+    const int blockOutside = m_blockOutside->isChecked() ? 1 : 0;
+    if (blockOutside != f.blockOutside) {
+        settings.write(SettingKeys::Option, SettingKeys::BlockOutside, blockOutside);
+        f.blockOutside = blockOutside;
+        m_host.blockOutsideChanged(blockOutside != 0);
+    }
 
     const int bootStart = m_bootStart->isChecked() ? 1 : 0;
     settings.write(SettingKeys::Option, SettingKeys::BootStart, bootStart);

@@ -32,6 +32,9 @@ public:
     virtual QString routerAddress() = 0;
     // The program the logon task starts.
     virtual QString programPath() = 0;
+    // "No traffic outside the tunnel" was switched: off removes the block at
+    // once, on installs it with the next tunnel up.
+    virtual void blockOutsideChanged(bool on) { Q_UNUSED(on); }
 };
 
 // Control ids of the options dialog.
@@ -49,11 +52,13 @@ constexpr int NetworkButton = 1095;
 constexpr int FirewallButton = 1096;
 constexpr int ServicesButton = 1097;
 constexpr int TerminalButton = 1098;
+constexpr int BlockOutside = 1099;
 constexpr int SaveButton = 1008;
 constexpr int CancelButton = 2;
 } // namespace OptionControl
 
-// "옵션 설정": the redial options, start at logon, the switching hot key, and
+// "옵션 설정": the redial options, no traffic outside the tunnel, start at
+// logon, the switching hot key, and
 // six buttons that open the desktop's tools for network troubleshooting.
 // Run modally; saving writes the settings file and the main window's copies
 // together so the new values take effect at once.
@@ -84,6 +89,7 @@ private:
     QLineEdit *m_interval = nullptr;
     QCheckBox *m_redial = nullptr;
     QCheckBox *m_bootStart = nullptr;
+    QCheckBox *m_blockOutside = nullptr;
     QCheckBox *m_useHotKey = nullptr;
     QComboBox *m_letter = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/deploymentconfig.h"
 #include "platform/ipv4.h"
+#include "platform/outsideblock.h"
 #include "platform/processlist.h"
 #include "platform/tcpreset.h"
 #include "tunnel/ovpnoutput.h"
@@ -71,11 +72,17 @@ struct Method
 };
 
 constexpr Method kMethods[] = {
-    {"StartOpenVpn", "suuss", false},  {"StopOpenVpn", "u", false},
-    {"Dial", "usss", false},           {"HangUp", "u", false},
-    {"LinkStatus", "u", false},        {"LinkAddress", "u", false},
-    {"LinkStatistics", "u", false},    {"ResetConnections", "asu", true},
+    {"StartOpenVpn", "suuss", false},
+    {"StopOpenVpn", "u", false},
+    {"Dial", "usss", false},
+    {"HangUp", "u", false},
+    {"LinkStatus", "u", false},
+    {"LinkAddress", "u", false},
+    {"LinkStatistics", "u", false},
+    {"ResetConnections", "asu", true},
     {"TunDeviceAvailable", "", false},
+    {"BlockOutside", "sas", false},
+    {"Unblock", "", false},
 };
 
 const Method *findMethod(const QString &name)
@@ -152,6 +159,8 @@ HelperService::~HelperService()
     }
     for (auto &[id, l] : m_links)
         m_dialUp.hangUp(l->handle);
+    if (!m_blockOwner.isEmpty())
+        removeBlock();
 }
 
 bool HelperService::start(QString *error)
@@ -168,6 +177,12 @@ bool HelperService::start(QString *error)
         *error = QStringLiteral("cannot own ") + kServiceName + QStringLiteral(": ") +
             m_bus.lastError().message();
         return false;
+    }
+    // A table left by a helper that did not end in order (nobody watches
+    // its owner any more).
+    if (!OutsideBlock::nftProgram().isEmpty()) {
+        QString ignored;
+        OutsideBlock::remove(&ignored);
     }
     touch();
     return true;
@@ -275,6 +290,10 @@ QString HelperService::checkValues(const QDBusMessage &message) const
         const uint port = args.at(1).toUInt();
         if (port < 1 || port > 65535)
             return QStringLiteral("port must be 1 to 65535");
+    } else if (member == QLatin1String("BlockOutside")) {
+        if (OutsideBlock::ruleset(args.at(0).toString(), args.at(1).toStringList()).isEmpty())
+            return QStringLiteral("an interface name and 1 to %1 dotted IPv4 servers")
+                .arg(OutsideBlock::kMaxServers);
     }
     return QString();
 }
@@ -290,6 +309,8 @@ QDBusMessage HelperService::perform(const QDBusMessage &message)
         return dial(message);
     if (member == QLatin1String("ResetConnections"))
         return resetConnections(message);
+    if (member == QLatin1String("BlockOutside") || member == QLatin1String("Unblock"))
+        return outsideBlock(message);
     if (member == QLatin1String("TunDeviceAvailable"))
         return message.createReply(TapAdapter(nullptr, QString(), m_options.tunDevice).find());
     return linkCall(message);
@@ -496,6 +517,41 @@ QDBusMessage HelperService::resetConnections(const QDBusMessage &message)
     return message.createReply(count);
 }
 
+QDBusMessage HelperService::outsideBlock(const QDBusMessage &message)
+{
+    const QString owner = message.service();
+    // One table for the machine: it belongs to the caller that set it last.
+    if (!m_blockOwner.isEmpty() && m_blockOwner != owner &&
+        m_bus.interface()->isServiceRegistered(m_blockOwner).value())
+        return message.createErrorReply(kErrorNoSuchTunnel,
+                                        QStringLiteral("the block belongs to another client"));
+    QString error;
+    if (message.member() == QLatin1String("Unblock")) {
+        if (!OutsideBlock::remove(&error))
+            return message.createErrorReply(kErrorFailed, error);
+        m_blockOwner.clear();
+        return message.createReply();
+    }
+    // A caller that left while polkit was asked gets nothing installed.
+    if (!m_bus.interface()->isServiceRegistered(owner).value())
+        return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
+    const QVariantList args = message.arguments();
+    if (!OutsideBlock::install(args.at(0).toString(), args.at(1).toStringList(), &error))
+        return message.createErrorReply(kErrorFailed, error);
+    m_blockOwner = owner;
+    watchOwner(owner);
+    qInfo("kvo-helper: outside traffic blocked for %s", qPrintable(owner));
+    return message.createReply();
+}
+
+void HelperService::removeBlock()
+{
+    QString error;
+    if (!OutsideBlock::remove(&error))
+        qWarning("kvo-helper: the outside block stays: %s", qPrintable(error));
+    m_blockOwner.clear();
+}
+
 void HelperService::watchOwner(const QString &owner)
 {
     if (!m_watcher->watchedServices().contains(owner))
@@ -505,6 +561,10 @@ void HelperService::watchOwner(const QString &owner)
 void HelperService::ownerLeft(const QString &owner)
 {
     m_watcher->removeWatchedService(owner);
+    if (owner == m_blockOwner) {
+        qInfo("kvo-helper: %s left, removing the outside block", qPrintable(owner));
+        removeBlock();
+    }
     for (const auto &[id, t] : m_tunnels) {
         if (t->owner == owner) {
             qInfo("kvo-helper: %s left, ending openvpn %u", qPrintable(owner), id);
@@ -543,5 +603,5 @@ int HelperService::ownedBy(const QString &owner) const
 
 bool HelperService::managing() const
 {
-    return !m_tunnels.empty() || !m_links.empty() || m_pendingChecks > 0;
+    return !m_tunnels.empty() || !m_links.empty() || m_pendingChecks > 0 || !m_blockOwner.isEmpty();
 }

@@ -60,6 +60,8 @@ private:
     QDBusMessage dial(const QDBusMessage &message);
     QDBusMessage linkCall(const QDBusMessage &message);
     QDBusMessage resetConnections(const QDBusMessage &message);
+    QDBusMessage outsideBlock(const QDBusMessage &message);
+    void removeBlock();
 
     void watchOwner(const QString &owner);
     void ownerLeft(const QString &owner);
@@ -85,4 +87,6 @@ private:
     quint32 m_nextId = 1;
     std::map<quint32, std::unique_ptr<Tunnel>> m_tunnels;
     std::map<quint32, std::unique_ptr<Link>> m_links;
+    // The caller whose outside block (OutsideBlock's table) is installed.
+    QString m_blockOwner;
 };

@@ -306,6 +306,18 @@ void TunnelEvents::redialAttempt()
     }
 }
 
+void TunnelEvents::networkReturned()
+{
+    if (!m_flags.tunnelUp() || m_flags.loggingOut() || m_redialPending || !m_linkCheck)
+        return;
+    if (m_linkCheck())
+        return;
+    // Ending the stale tunnel makes its watchers report it lost, exactly as
+    // when the server or the line drops it.
+    if (VPN *driver = m_host.tunnelDriver())
+        driver->Disconnect();
+}
+
 void TunnelEvents::closeExistingOpenVpn()
 {
     VPN *driver = m_host.tunnelDriver();

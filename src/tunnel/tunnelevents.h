@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 class LinkWatcher;
 class Prompter;
 class QTimer;
@@ -112,6 +114,16 @@ public:
     const QString &userId() const { return m_userId; }
     const QString &server() const { return m_server; }
 
+    // Whether the tunnel that is up still carries traffic (see
+    // tunnelCarriesTraffic); none set: never asked.
+    using LinkCheck = std::function<bool()>;
+    void setLinkCheck(LinkCheck check) { m_linkCheck = std::move(check); }
+    // The machine resumed or its network came back: a tunnel that is up
+    // but no longer carries traffic is ended, and its end arrives as a lost
+    // link (1031 from the link watcher, or OpenVPN's 6), so the redial rules
+    // apply. Nothing happens while no tunnel is up or a log-out is under way.
+    void networkReturned();
+
     // The handlers: "RasDialEvent", "OVPNEVENT" and timer 1027.
     void onRasDialEvent(int wParam, int lParam);
     void onOvpnEvent(int code);
@@ -147,4 +159,5 @@ private:
     QString m_server;
     QList<LinkWatcher *> m_watchers;
     QPointer<QTimer> m_redialTimer;
+    LinkCheck m_linkCheck;
 };

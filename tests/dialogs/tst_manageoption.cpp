@@ -33,6 +33,7 @@ struct Host : OptionsHost
     RecordingLauncher launch;
     QString router;
     int tickResets = 0;
+    QList<bool> blockChanges;
 
     SettingsFields &fields() override { return f; }
     Settings &settings() override { return settingsFile; }
@@ -42,6 +43,7 @@ struct Host : OptionsHost
     Launcher &launcher() override { return launch; }
     QString routerAddress() override { return router; }
     QString programPath() override { return QStringLiteral("/opt/KVO/KVOClient"); }
+    void blockOutsideChanged(bool on) override { blockChanges.append(on); }
 
     // The [Option] values in the file, "-" for a missing one.
     QString savedOptions() const
@@ -279,6 +281,44 @@ private Q_SLOTS:
         // The bad fields show the values that were kept.
         if (boxes.contains(QStringLiteral("0x0030|KVOClient|정수를 입력하십시오.")))
             QCOMPARE(get<QLineEdit>(d, OptionControl::RedialSeconds)->text(), QStringLiteral("10"));
+    }
+
+    // The check box shows [Option] BlockOutside; saving writes the key only
+    // when the box changed (a file without it keeps its bytes) and tells the
+    // main window at once.
+    void blockOutsideIsWrittenOnlyWhenChanged()
+    {
+        const struct
+        {
+            int before;
+            bool click;
+            QString saved;
+            int copy;
+            QList<bool> changes;
+        } rows[] = {
+            {0, false, QStringLiteral("-"), 0, {}},
+            {0, true, QStringLiteral("1"), 1, {true}},
+            {1, false, QStringLiteral("-"), 1, {}},
+            {1, true, QStringLiteral("0"), 0, {false}},
+        };
+        for (const auto &r : rows) {
+            Host host;
+            host.f.redialSeconds = 10;
+            host.f.blockOutside = r.before;
+            CManageOption d(host);
+            d.show();
+            auto *box = get<QCheckBox>(d, OptionControl::BlockOutside);
+            QCOMPARE(box->text(), QStringLiteral("터널 밖 통신 차단"));
+            QCOMPARE(box->isChecked(), r.before != 0);
+            if (r.click)
+                QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            click(d, OptionControl::SaveButton);
+            QCOMPARE(host.settingsFile.readString(SettingKeys::Option, SettingKeys::BlockOutside,
+                                                  QStringLiteral("-")),
+                     r.saved);
+            QCOMPARE(host.f.blockOutside, r.copy);
+            QCOMPARE(host.blockChanges, r.changes);
+        }
     }
 
     void cancelChangesNothing()

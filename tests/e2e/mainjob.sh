@@ -6,7 +6,7 @@
 # one (automatic change every minute, the shortest interval) and reset an established connection to a
 # listed host on port 443 after the move.
 #
-#   mainjob.sh BUILD_DIR SOURCE_DIR fixed|dynamic [user]
+#   mainjob.sh BUILD_DIR SOURCE_DIR fixed|dynamic [root|user] [block]
 #
 # With "user" the client runs as the unprivileged user nobody, without
 # capabilities, and kvo-helper runs as root in the client's namespace on a
@@ -14,9 +14,17 @@
 # same checks, plus the client's Uid and Cap* lines, and a second run killed
 # with SIGKILL must leave no openvpn once the helper has seen it leave.
 #
+# With "block" the option "터널 밖 통신 차단" is on (and redial after a lost
+# link, 5 attempts 3 s apart): a packet from the client's namespace to an
+# address outside the tunnel (10.200.0.9 beside the server) is dropped while
+# the tunnel is up and while the tunnel is lost and redialled (the OpenVPN
+# server stopped and started again), and gets through again after the
+# log-out and the end; with "user" a client killed with SIGKILL leaves no
+# table once the helper has seen it leave.
+#
 # Needs root (namespaces, tun); exits 77 (skipped) otherwise.
 set -euo pipefail
-build=$(realpath "$1") src=$(realpath "$2") product=$3 mode=${4:-root}
+build=$(realpath "$1") src=$(realpath "$2") product=$3 mode=${4:-root} block=${5:-}
 
 if [[ $(id -u) -ne 0 ]]; then echo "skipped: needs root for network namespaces"; exit 77; fi
 command -v openvpn >/dev/null || { echo "skipped: no openvpn"; exit 77; }
@@ -34,7 +42,44 @@ fail() { echo "FAIL: $*"; echo "--- log"; cat "$log" 2>/dev/null || true; echo "
 
 source "$src/scripts/lib/mainjob.sh"
 [[ $mode == user ]] && export MAINJOB_LIFETIME=240
+if [[ -n $block ]]; then
+    command -v nft >/dev/null || { echo "skipped: no nft"; exit 77; }
+    export MAINJOB_LIFETIME=300
+    export MAINJOB_SETTINGS="Option/BlockOutside=1 Option/RedialOnLinkFailure=1 Option/RedialCount=5 Option/RedialSeconds=3"
+fi
 mainjob_up "$work" "$build" "$src" "$product" 60 || fail "the stage did not come up: $(cat "$work/sim.log")"
+
+outside=10.200.0.9
+if [[ -n $block ]]; then
+    veth=$(ip -n "$NS_SERVER" -o -4 addr show | awk '$4 == "10.200.0.1/24" {print $2}')
+    ip -n "$NS_SERVER" addr add "$outside/24" dev "$veth"
+fi
+# A datagram the block drops fails at once with EPERM; without the block a
+# TCP connection to the outside address is refused (nothing listens).
+outside_blocked() {
+    ip netns exec "$NS_CLIENT" python3 -c '
+import socket, sys
+try:
+    socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"x", (sys.argv[1], 9))
+except PermissionError:
+    sys.exit(0)
+sys.exit(1)' "$outside"
+}
+outside_open() {
+    ip netns exec "$NS_CLIENT" python3 -c '
+import socket, sys
+try:
+    socket.create_connection((sys.argv[1], 9), timeout=5)
+except ConnectionRefusedError:
+    sys.exit(0)
+except OSError:
+    sys.exit(1)
+sys.exit(0)' "$outside"
+}
+block_table() { ip netns exec "$NS_CLIENT" nft list table inet kvo_block >/dev/null 2>&1; }
+if [[ -n $block ]]; then
+    outside_open || fail "the outside address is not reachable before the sign-in"
+fi
 
 if [[ $mode == user ]]; then
     command -v dbus-daemon >/dev/null || { echo "skipped: no dbus-daemon"; exit 77; }
@@ -114,6 +159,22 @@ if [[ $mode == user ]]; then
     done
 fi
 
+if [[ -n $block ]]; then
+    outside_blocked || fail "outside traffic got through while the tunnel was up"
+    # The tunnel is lost (its server stops) and redialled: the block stays.
+    up_before=$(grep -c "VPN터널이 연결됨" "$log")
+    "$src/scripts/netns-rig" stop-server "$work/rig"
+    wait_for 1 "VPN터널이 끊어짐\|서버에 연결 실패" 30 || fail "the stopped server did not end the tunnel"
+    outside_blocked || fail "outside traffic got through while the tunnel was down"
+    "$src/scripts/netns-rig" start-server "$work/rig"
+    wait_for $((up_before + 1)) "VPN터널이 연결됨" 60 || fail "no redial brought the tunnel back"
+    outside_blocked || fail "outside traffic got through after the redial"
+    block_table || fail "no kvo_block table while signed in"
+fi
+
+# The second move, the reset and the files (not with "block": its redial
+# signs in again and takes the same first address).
+if [[ -z $block ]]; then
 # Established HTTPS connections to a listed host, made after the first move.
 # The simulator drops an idle client after 10 s, so a new one is opened every
 # 4 s and one is always up when the second move comes; the first reset ends it.
@@ -174,6 +235,7 @@ if [[ $product == dynamic ]]; then
         xxd -p -c 16 "$home/DynamicIPUse" | grep -q "^$hex" || fail "DynamicIPUse has no record for $a"
     done
 fi
+fi
 
 # The desktop ends the session: log-out, then the end, and no openvpn left.
 kill -TERM "$client"
@@ -187,6 +249,10 @@ for _ in $(seq 1 30); do
     sleep 0.1
 done
 if ip netns pids "$NS_CLIENT" | xargs -r ps -o comm= -p | grep -q openvpn; then fail "openvpn outlived the client"; fi
+if [[ -n $block ]]; then
+    block_table && fail "the kvo_block table outlived the log-out and the end"
+    outside_open || fail "outside traffic still blocked after the log-out"
+fi
 
 if [[ $mode == user ]]; then
     # The helper checked the tunnel and the resets with polkit.
@@ -198,6 +264,10 @@ if [[ $mode == user ]]; then
     client_as_user
     wait_for $((up_before + 1)) "VPN터널이 연결됨" 60 || fail "the second run brought no tunnel up"
     ip netns pids "$NS_CLIENT" | xargs -r ps -o comm= -p | grep -q openvpn || fail "no openvpn in the second run"
+    if [[ -n $block ]]; then
+        for _ in $(seq 1 50); do block_table && break; sleep 0.1; done
+        outside_blocked || fail "outside traffic got through in the second run"
+    fi
     kill -KILL "$client"
     gone=
     for _ in $(seq 1 50); do
@@ -206,5 +276,19 @@ if [[ $mode == user ]]; then
     done
     [[ -n $gone ]] || fail "openvpn outlived the killed client"
     echo "client killed with SIGKILL: the helper ended its openvpn"
+    if [[ -n $block ]]; then
+        gone=
+        for _ in $(seq 1 50); do
+            if ! block_table; then gone=1; break; fi
+            sleep 0.1
+        done
+        [[ -n $gone ]] || fail "the kvo_block table outlived the killed client"
+        outside_open || fail "outside traffic still blocked after the killed client"
+        echo "client killed with SIGKILL: the helper removed the block"
+    fi
 fi
-echo "main job ($product, $mode): $first -> $second, connection reset, clean end"
+if [[ -n $block ]]; then
+    echo "main job ($product, $mode, block): outside dropped while up and redialling, open after the end"
+else
+    echo "main job ($product, $mode): $first -> $second, connection reset, clean end"
+fi

@@ -1,8 +1,10 @@
 // kvo-helper over a private bus: the test runs its own dbus-daemon, answers
 // polkit's CheckAuthorization itself (yes, no or challenge) and starts the
 // helper on that bus with an install folder holding the fake openvpn.
+#include "platform/outsideblock.h"
 #include "platform/processlist.h"
 #include "platform/prompter.h"
+#include "system/netnsscope.h"
 #include "tunnel/helperdialup.h"
 #include "tunnel/helpertunnel.h"
 #include "tunnel/netnsrig.h"
@@ -23,6 +25,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -792,6 +795,89 @@ TEST_F(HelperTest, RealOpenVpnThroughTheHelperComesUpAndEndsWhenTheCallerLeaves)
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("a"));
     EXPECT_TRUE(waitFor([this] { return openVpnPid() == 0; }));
+}
+
+// Whether the outside block drops a datagram to address:9 (the output
+// chain's drop fails it at once with EPERM), from the calling thread's
+// namespace.
+bool blockedTo(const char *address)
+{
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    ::inet_pton(AF_INET, address, &to.sin_addr);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const bool blocked =
+        ::sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0 && errno == EPERM;
+    ::close(fd);
+    return blocked;
+}
+
+// The outside block through the helper, in a namespace of its own (the
+// helper and its nft run there): only checked values are taken, the table
+// belongs to its caller, a leftover table goes at the helper's start, and
+// the caller's leaving the bus removes the table.
+TEST_F(HelperTest, OutsideBlockBelongsToItsCallerAndGoesWhenItLeaves)
+{
+    if (::geteuid() != 0 || OutsideBlock::nftProgram().isEmpty())
+        GTEST_SKIP() << "needs root and nft";
+    NetnsScope ns;
+    ASSERT_TRUE(ns.made());
+    ASSERT_TRUE(ns.in({u"link"_s, u"add"_s, u"kvlan0"_s, u"type"_s, u"veth"_s, u"peer"_s, u"name"_s,
+                       u"kvlan1"_s}));
+    ASSERT_TRUE(ns.in({u"link"_s, u"set"_s, u"kvlan1"_s, u"up"_s}));
+    ASSERT_TRUE(ns.in({u"addr"_s, u"add"_s, u"10.77.0.2/24"_s, u"dev"_s, u"kvlan0"_s}));
+    ASSERT_TRUE(ns.in({u"link"_s, u"set"_s, u"kvlan0"_s, u"up"_s}));
+    auto inNs = [&](const std::function<bool()> &f) {
+        ns.enter();
+        const bool r = f();
+        ns.leave();
+        return r;
+    };
+    // A table left by a helper that did not end in order.
+    QString error;
+    ASSERT_TRUE(inNs([&] { return OutsideBlock::install(u"tun9"_s, {u"10.77.0.3"_s}, &error); }))
+        << error.toStdString();
+    ASSERT_TRUE(inNs([] { return blockedTo("10.77.0.1"); }));
+    ns.enter();
+    startHelper();
+    ns.leave();
+    EXPECT_TRUE(waitFor([&] { return inNs([] { return !OutsideBlock::installed(); }); }));
+
+    {
+        QDBusConnection a = client(QStringLiteral("a"));
+        QDBusConnection b = client(QStringLiteral("b"));
+        for (const QVariantList &bad :
+             {QVariantList {u"tun0\" accept"_s, QStringList {u"10.77.0.3"_s}},
+              QVariantList {u"tun0"_s, QStringList {u"vpn.example.net"_s}},
+              QVariantList {u"tun0"_s, QStringList {}}}) {
+            EXPECT_EQ(call(a, u"BlockOutside"_s, bad).errorName(),
+                      u"org.freedesktop.DBus.Error.InvalidArgs"_s);
+        }
+        EXPECT_FALSE(inNs([] { return OutsideBlock::installed(); }));
+
+        const QDBusMessage blocked =
+            call(a, u"BlockOutside"_s, {u"tun0"_s, QStringList {u"10.77.0.3"_s}});
+        ASSERT_EQ(blocked.type(), QDBusMessage::ReplyMessage) << qPrintable(blocked.errorMessage());
+        EXPECT_TRUE(inNs([] { return blockedTo("10.77.0.1"); }));
+        EXPECT_FALSE(inNs([] { return blockedTo("10.77.0.3"); }));
+        EXPECT_FALSE(inNs([] { return blockedTo("127.0.0.1"); }));
+        // Another client neither lifts nor replaces it.
+        EXPECT_EQ(call(b, u"Unblock"_s, {}).errorName(), u"org.kvo.Helper1.Error.NoSuchTunnel"_s);
+        EXPECT_TRUE(inNs([] { return blockedTo("10.77.0.1"); }));
+        // Its owner lifts it, and sets it again.
+        EXPECT_EQ(call(a, u"Unblock"_s, {}).type(), QDBusMessage::ReplyMessage);
+        EXPECT_FALSE(inNs([] { return blockedTo("10.77.0.1"); }));
+        ASSERT_EQ(call(a, u"BlockOutside"_s, {u"tun0"_s, QStringList {u"10.77.0.3"_s}}).type(),
+                  QDBusMessage::ReplyMessage);
+        EXPECT_TRUE(inNs([] { return blockedTo("10.77.0.1"); }));
+    }
+
+    // The client goes without a word: the helper removes the table.
+    QDBusConnection::disconnectFromBus(QStringLiteral("a"));
+    EXPECT_TRUE(waitFor([&] { return inNs([] { return !OutsideBlock::installed(); }); }));
+    EXPECT_FALSE(inNs([] { return blockedTo("10.77.0.1"); }));
+    EXPECT_EQ(m_helper.state(), QProcess::Running);
 }
 
 } // namespace

@@ -65,6 +65,8 @@ public:
         for (const QString &line : env) {
             if (line.startsWith(QLatin1String("NS_CLIENT=")))
                 m_clientNs = line.mid(10);
+            if (line.startsWith(QLatin1String("NS_SERVER=")))
+                m_serverNs = line.mid(10);
         }
         return !m_clientNs.isEmpty();
     }
@@ -119,6 +121,7 @@ public:
 
     QString serverAddress() const { return QStringLiteral("10.200.0.1"); }
     QString clientNamespace() const { return m_clientNs; }
+    QString serverNamespace() const { return m_serverNs; }
 
 private:
     QString run(const QString &command)
@@ -148,6 +151,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_clientNs;
+    QString m_serverNs;
     bool m_up = false;
     int m_lastExit = 0;
     int m_savedNs = -1;

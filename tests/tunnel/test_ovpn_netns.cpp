@@ -1,12 +1,17 @@
 // OpenVPN end to end: the driver against a real openvpn server in a network
 // namespace (scripts/netns-rig). Runs as root; skips elsewhere.
+#include "tunnel/networkguard.h"
 #include "tunnel/ovpnclient.h"
+
+#include "platform/networkreturn.h"
 
 #include "netnsrig.h"
 #include "platform/processlist.h"
 #include "platform/prompter.h"
 #include "support/testhome.h"
 #include "tunneltestsupport.h"
+
+#include <QSignalSpy>
 
 #include <csignal>
 
@@ -165,4 +170,95 @@ TEST_F(OvpnNetns, KillingTheClientLeavesNoOpenvpnBehind)
     EXPECT_TRUE(waitUntil([&] { return !ProcessList::isRunning(openvpn); }, 5000));
     EXPECT_EQ(ProcessList::findFirstNamed(QStringLiteral("kvo_openvpn")).pid, 0);
     EXPECT_TRUE(tunAddresses().isEmpty());
+}
+
+namespace {
+
+bool run(const QString &program, const QStringList &args, const QByteArray &input = {})
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// The client namespace's end of the rig's veth pair.
+QString clientLink(const QString &ns)
+{
+    QProcess ip;
+    ip.start(QStringLiteral("ip"),
+             {QStringLiteral("-n"), ns, QStringLiteral("-o"), QStringLiteral("link"),
+              QStringLiteral("show")});
+    ip.waitForFinished();
+    for (const QString &line : QString::fromUtf8(ip.readAll()).split(QLatin1Char('\n'))) {
+        const QString name =
+            line.section(QLatin1String(": "), 1, 1).section(QLatin1Char('@'), 0, 0);
+        if (name.startsWith(QLatin1String("kvc")))
+            return name;
+    }
+    return QString();
+}
+
+} // namespace
+
+// The default route's interface (the rig's veth) goes down and comes back,
+// as on a network change or a resume: the watcher reports it, and the link
+// check finds the tunnel good while the server still answers and stale once
+// the server's side has gone silent (its packets from us dropped), long
+// before openvpn's own ping-restart.
+TEST_F(OvpnNetns, AfterTheLinkComesBackTheCheckTellsAStaleTunnel)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("nft"),
+                                       {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
+            .isEmpty())
+        GTEST_SKIP() << "nft is not installed";
+    const QString ns = s_rig->clientNamespace();
+    const QString link = clientLink(ns);
+    ASSERT_FALSE(link.isEmpty());
+    ASSERT_TRUE(run(QStringLiteral("ip"),
+                    {QStringLiteral("-n"), ns, QStringLiteral("route"), QStringLiteral("replace"),
+                     QStringLiteral("default"), QStringLiteral("via"), s_rig->serverAddress()}));
+    NetworkReturnWatcher watcher; // in the client namespace (this thread is there)
+    watcher.setSettleMs(0);
+    ASSERT_TRUE(watcher.watchLinks());
+    QSignalSpy reports(&watcher, &NetworkReturnWatcher::networkReturned);
+
+    ASSERT_EQ(client->Connect(&notifier, QStringLiteral("kvouser"), QStringLiteral("kvopass"),
+                              s_rig->serverAddress()),
+              0);
+    ASSERT_TRUE(waitUntil([&] { return notices.ovpn.contains(5); }, 30000));
+    const QString server = s_rig->serverAddress();
+    auto bounce = [&] {
+        reports.clear();
+        const QStringList set {QStringLiteral("-n"), ns, QStringLiteral("link"),
+                               QStringLiteral("set"), link};
+        return run(QStringLiteral("ip"), set + QStringList {QStringLiteral("down")}) &&
+            run(QStringLiteral("ip"), set + QStringList {QStringLiteral("up")}) &&
+            reports.wait(5000) && reports.at(0).at(0).toString() == QStringLiteral("link ") + link;
+    };
+
+    ASSERT_TRUE(bounce());
+    EXPECT_TRUE(LinkCheck::tunnelCarriesTraffic(*client, server));
+
+    // The server's side goes silent (a sleep long enough for it to forget
+    // us looks the same from here).
+    const QByteArray silence = "table inet kvo_test_silence {\n"
+                               "\tchain input {\n"
+                               "\t\ttype filter hook input priority 0; policy accept;\n"
+                               "\t\tip saddr 10.200.0.2 drop\n"
+                               "\t}\n"
+                               "}\n";
+    ASSERT_TRUE(run(QStringLiteral("ip"),
+                    {QStringLiteral("netns"), QStringLiteral("exec"), s_rig->serverNamespace(),
+                     QStringLiteral("nft"), QStringLiteral("-f"), QStringLiteral("-")},
+                    silence));
+    ASSERT_TRUE(bounce());
+    EXPECT_FALSE(LinkCheck::tunnelCarriesTraffic(*client, server));
+    EXPECT_FALSE(notices.ovpn.contains(6)); // openvpn itself has not noticed
+    run(QStringLiteral("ip"),
+        {QStringLiteral("netns"), QStringLiteral("exec"), s_rig->serverNamespace(),
+         QStringLiteral("nft"), QStringLiteral("delete"), QStringLiteral("table"),
+         QStringLiteral("inet"), QStringLiteral("kvo_test_silence")});
 }

@@ -547,3 +547,84 @@ TEST(TunnelDrivers, OneDriverPerTunnelType)
         EXPECT_EQ(dynamic_cast<OvpnClient *>(driver.get()) != nullptr, c.openVpn) << c.setting;
     }
 }
+
+// After a resume or a network change the tunnel is checked: a tunnel that no
+// longer carries traffic is ended and its end goes through the lost-link
+// rules (countdown with RedialOnLinkFailure, else the log-out); one that
+// does, or a check while the tunnel is down or a log-out runs, changes
+// nothing. Both drivers: OpenVPN's end (6) and the dial-up watcher's 1031.
+TEST(TunnelNetworkReturn, AStaleTunnelIsALostLink)
+{
+    const struct
+    {
+        bool dialUp;
+        bool carries;
+        bool loggingOut;
+        int onLinkFailure;
+        bool checked;
+        bool ended;
+        bool countdown;
+        bool logOut;
+    } cases[] = {
+        {false, false, false, 1, true, true, true, false},
+        {false, false, false, 0, true, true, false, true},
+        {false, true, false, 1, true, false, false, false},
+        {false, false, true, 1, false, false, false, false},
+        {true, false, false, 1, true, true, true, false},
+        {true, false, false, 0, true, true, false, true},
+        {true, true, false, 1, true, false, false, false},
+        {true, false, true, 1, false, false, false, false},
+    };
+    for (const auto &c : cases) {
+        const std::string row = std::string(c.dialUp ? "dial-up" : "openvpn") + " carries " +
+            std::to_string(c.carries) + " out " + std::to_string(c.loggingOut) + " on " +
+            std::to_string(c.onLinkFailure);
+        std::unique_ptr<OvpnEventsRig> ovpn;
+        std::unique_ptr<DialEventsRig> dial;
+        TunnelEvents *events = nullptr;
+        RecordingHost *host = nullptr;
+        if (c.dialUp) {
+            dial = std::make_unique<DialEventsRig>();
+            events = dial->events.get();
+            host = &dial->host;
+        } else {
+            ovpn = std::make_unique<OvpnEventsRig>();
+            ovpn->transcript("Initialization Sequence Completed\n", true);
+            events = ovpn->events.get();
+            host = &ovpn->host;
+        }
+        host->settings = {c.onLinkFailure, 2, 3};
+        int checks = 0;
+        events->setLinkCheck([&] {
+            ++checks;
+            return c.carries;
+        });
+        // Before the tunnel is up nothing is checked.
+        events->networkReturned();
+        EXPECT_EQ(checks, 0) << row;
+
+        events->prepareSignIn(QStringLiteral("u"), QStringLiteral("p"), QStringLiteral("up.srv"));
+        ASSERT_EQ(events->connectTunnel(), 0) << row;
+        ASSERT_TRUE(waitUntil([&] { return events->tunnelUp(); })) << row;
+        events->setLoggingOut(c.loggingOut);
+        host->status.clear();
+        host->calls.clear();
+
+        events->networkReturned();
+        EXPECT_EQ(checks, c.checked ? 1 : 0) << row;
+        if (c.ended) {
+            ASSERT_TRUE(waitUntil([&] { return !events->tunnelUp(); })) << row;
+            ASSERT_TRUE(waitUntil([&] {
+                return host->redial.isActive() || host->count(QStringLiteral("logOut")) > 0;
+            })) << row;
+            EXPECT_EQ(host->logLines.last(), QStringLiteral("VPN터널이 끊어짐")) << row;
+        } else {
+            QTest::qWait(300);
+            EXPECT_TRUE(events->tunnelUp()) << row;
+        }
+        EXPECT_EQ(host->redial.isActive(), c.countdown) << row;
+        EXPECT_EQ(host->count(QStringLiteral("logOut")), c.logOut ? 1 : 0) << row;
+        host->redial.stop();
+        events->setLoggingOut(true); // the rig's end is no loss
+    }
+}

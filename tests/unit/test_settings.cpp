@@ -126,6 +126,11 @@ TEST(Settings, NumbersAreBoundedWhenRead)
         {"Option", "HotKey", "90", &SettingsFields::hotKey, 90},
         {"Option", "HotKey", "0", &SettingsFields::hotKey, 80},
         {"Option", "HotKey", "1000", &SettingsFields::hotKey, 80},
+        {"Option", "BlockOutside", "1", &SettingsFields::blockOutside, 1},
+        {"Option", "BlockOutside", "3", &SettingsFields::blockOutside, 1},
+        {"Option", "BlockOutside", "0", &SettingsFields::blockOutside, 0},
+        {"Option", "BlockOutside", "-1", &SettingsFields::blockOutside, 0},
+        {"Option", "BlockOutside", "on", &SettingsFields::blockOutside, 0},
     };
     for (const Case &c : cases) {
         TestHome home;

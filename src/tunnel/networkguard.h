@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class VPN;
+
+// After a resume or a network change: whether the tunnel that is up still
+// carries traffic. Cheap on purpose, at most kProbeMs: the interface that
+// holds the tunnel's address is still there, up and running; the driver's
+// program still runs (openvpn) or its connection still reports itself
+// connected (dial-up); and the tunnel server still accepts a TCP connection
+// on the tunnel's port (OpenVPN 80, PPTP 1723; L2TP runs over UDP and has no
+// such probe). A sleep long enough for the server to forget us, or a new
+// network that cannot reach it, fails one of these.
+namespace LinkCheck {
+inline constexpr int kProbeMs = 3000;
+bool tunnelCarriesTraffic(VPN &driver, const QString &server);
+// A TCP connection to address:port within the time; false for a name that
+// does not resolve, a refusal or no answer.
+bool serverAnswers(const QString &server, quint16 port, int milliseconds);
+// Up to 8 IPv4 addresses of a dotted address or host name.
+QStringList ipv4Addresses(const QString &server);
+} // namespace LinkCheck
+
+// "No traffic outside the tunnel" on the client's side: installs
+// OutsideBlock's table once the tunnel is up (its interface found by the
+// tunnel's address, the server's IPv4 addresses allowed) and removes it at
+// log-out and exit. The work is done in-process when the client runs as
+// root, else by kvo-helper (BlockOutside/Unblock), which also removes the
+// table should the client leave the bus without doing so.
+class OutsideGuard
+{
+public:
+    using Install =
+        std::function<bool(const QString &iface, const QStringList &servers, QString *error)>;
+    using Remove = std::function<bool(QString *error)>;
+
+    OutsideGuard(Install install, Remove remove);
+    static OutsideGuard inProcess();
+    static OutsideGuard throughHelper(QDBusConnection bus);
+
+    // The tunnel is up (again) with this address: the table is installed or
+    // replaced. False with a reason; nothing is left half done.
+    bool tunnelUp(const QString &assignedAddress, const QString &server, QString *error);
+    // Removes the table when this guard installed it.
+    void release();
+    bool active() const { return m_active; }
+
+private:
+    Install m_install;
+    Remove m_remove;
+    bool m_active = false;
+};

@@ -95,14 +95,16 @@ void productList(const QString &reply)
     parseProductMap(reply);
     // The list is kept in the settings file and read back from there by the
     // sign-in dialog: what it reads is what was written (without line breaks,
-    // which the file cannot hold), and the file's other values stay as they
-    // were.
+    // which the file cannot hold, and without blanks at either end, which a
+    // value read from the file never has), and the file's other values stay
+    // as they were.
     Settings settings(fuzzDir().filePath(QStringLiteral("products.ini")));
     check(settings.write(SettingKeys::Entry, SettingKeys::ServiceType, 2));
     if (settings.write(SettingKeys::Entry, SettingKeys::DynamicProductList, reply)) {
         QString expected = reply;
         expected.remove(QLatin1Char('\r'));
         expected.remove(QLatin1Char('\n'));
+        expected = expected.trimmed();
         check(settings.readString(SettingKeys::Entry, SettingKeys::DynamicProductList) == expected);
         check(settings.readInt(SettingKeys::Entry, SettingKeys::ServiceType, 0) == 2);
     }

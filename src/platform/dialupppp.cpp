@@ -413,17 +413,21 @@ void PppDialUp::onOutput(Dial *d)
 {
     if (!d->process)
         return;
-    d->carry += d->process->readAllStandardOutput();
-    qsizetype nl;
-    while ((nl = d->carry.indexOf('\n')) >= 0) {
-        const QString line = QString::fromUtf8(d->carry.left(nl)).trimmed();
-        d->carry.remove(0, nl + 1);
-        if (!line.isEmpty())
-            onLine(d, line);
-    }
+    for (const QString &line : PppOutput::takeLines(d->carry, d->process->readAllStandardOutput()))
+        onLine(d, line);
 }
 
-void PppDialUp::onLine(Dial *d, const QString &line)
+namespace PppOutput {
+namespace {
+bool plainInterfaceName(const QString &name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._-]{1,15}$"));
+    return name != QLatin1String(".") && name != QLatin1String("..") &&
+        plain.match(name).hasMatch();
+}
+} // namespace
+
+Line classify(const QString &line)
 {
     static const QRegularExpression usingIf(QStringLiteral("Using interface (\\S+)"));
     static const QRegularExpression connectLine(QStringLiteral("Connect: (\\S+) <-->"));
@@ -431,41 +435,101 @@ void PppDialUp::onLine(Dial *d, const QString &line)
     static const QRegularExpression pppExit(
         QStringLiteral("pppd exited for call \\S+ with code (\\d+)"));
 
-    if (d->ended || d->hungUp)
-        return;
+    Line out;
     if (auto m = usingIf.match(line); m.hasMatch()) {
-        d->interfaceName = m.captured(1);
+        if (plainInterfaceName(m.captured(1)))
+            out = {Line::Interface, m.captured(1)};
     } else if (auto m = connectLine.match(line); m.hasMatch()) {
-        if (d->interfaceName.isEmpty())
-            d->interfaceName = m.captured(1);
-        d->deviceConnected = true;
-        setState(d, Ras::DeviceConnected);
-        setState(d, Ras::Authenticate);
+        out = {Line::DeviceConnected,
+               plainInterfaceName(m.captured(1)) ? m.captured(1) : QString()};
     } else if (line.contains(QLatin1String("authentication succeeded"))) {
-        setState(d, Ras::Authenticated);
-        setState(d, Ras::AuthProject);
+        out.kind = Line::Authenticated;
     } else if (auto m = localIp.match(line); m.hasMatch()) {
-        d->localIp = m.captured(1);
+        static const QRegularExpression dotted(
+            QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
+        bool ok = false;
+        Ipv4::numericValue(m.captured(1), &ok);
+        if (ok && dotted.match(m.captured(1)).hasMatch())
+            out = {Line::LocalAddress, m.captured(1)};
     } else if (line.contains(QLatin1String("remote IP address"))) {
-        setState(d, Ras::Projected);
-        d->connected = true;
-        setState(d, Ras::Connected);
+        out.kind = Line::Projected;
     } else if (line.contains(QLatin1String("Connection established to"))) {
-        // L2TP tunnel up: the carrier of the PPP link.
-        d->deviceConnected = true;
+        out.kind = Line::CarrierUp;
     } else if (line.contains(QLatin1String("Connection refused")) ||
                line.contains(QLatin1String("Connection timed out")) ||
                line.contains(QLatin1String("No route to host")) ||
                line.contains(QLatin1String("Maximum retries exceeded"))) {
+        out.kind = Line::NoAnswer;
+    } else if (auto m = pppExit.match(line); m.hasMatch()) {
+        bool ok = false;
+        const int status = m.captured(1).toInt(&ok);
+        if (ok)
+            out = {Line::PppExited, QString(), status};
+    }
+    return out;
+}
+
+QStringList takeLines(QByteArray &carry, const QByteArray &chunk)
+{
+    carry += chunk;
+    QStringList lines;
+    qsizetype nl;
+    while ((nl = carry.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(carry.left(nl)).trimmed();
+        carry.remove(0, nl + 1);
+        if (!line.isEmpty())
+            lines.append(line);
+    }
+    return lines;
+}
+} // namespace PppOutput
+
+void PppDialUp::onLine(Dial *d, const QString &line)
+{
+    if (d->ended || d->hungUp)
+        return;
+    const PppOutput::Line event = PppOutput::classify(line);
+    switch (event.kind) {
+    case PppOutput::Line::None:
+        break;
+    case PppOutput::Line::Interface:
+        d->interfaceName = event.value;
+        break;
+    case PppOutput::Line::DeviceConnected:
+        if (d->interfaceName.isEmpty())
+            d->interfaceName = event.value;
+        d->deviceConnected = true;
+        setState(d, Ras::DeviceConnected);
+        setState(d, Ras::Authenticate);
+        break;
+    case PppOutput::Line::Authenticated:
+        setState(d, Ras::Authenticated);
+        setState(d, Ras::AuthProject);
+        break;
+    case PppOutput::Line::LocalAddress:
+        d->localIp = event.value;
+        break;
+    case PppOutput::Line::Projected:
+        setState(d, Ras::Projected);
+        d->connected = true;
+        setState(d, Ras::Connected);
+        break;
+    case PppOutput::Line::CarrierUp:
+        // L2TP tunnel up: the carrier of the PPP link.
+        d->deviceConnected = true;
+        break;
+    case PppOutput::Line::NoAnswer:
         if (!d->deviceConnected)
             d->noAnswer = true;
         if (d->l2tp && d->process)
             d->process->terminate(); // xl2tpd would keep trying
-    } else if (auto m = pppExit.match(line); m.hasMatch()) {
+        break;
+    case PppOutput::Line::PppExited:
         // xl2tpd outlives its pppd: the link's life is pppd's.
-        d->pppStatus = m.captured(1).toInt();
+        d->pppStatus = event.status;
         if (d->process)
             d->process->terminate();
+        break;
     }
 }
 

@@ -32,6 +32,35 @@ namespace PppExit {
 unsigned toRasError(int status, bool deviceConnected);
 } // namespace PppExit
 
+// Reading the dial-up programs' log lines (pppd, pptp, xl2tpd, swanctl).
+namespace PppOutput {
+struct Line
+{
+    enum Kind {
+        None,
+        Interface, // "Using interface ppp0": `value` is the interface
+        DeviceConnected, // "Connect: ppp0 <--> ...": `value` is the interface
+        Authenticated, // "... authentication succeeded"
+        LocalAddress, // "local  IP address 10.0.0.2": `value` is the address
+        Projected, // "remote IP address ...": the link is up
+        CarrierUp, // xl2tpd "Connection established to ...": the L2TP tunnel
+        NoAnswer, // the server refused, timed out, unreachable, retries used up
+        PppExited, // xl2tpd "pppd exited for call N with code C": `status`
+    };
+    Kind kind = None;
+    QString value;
+    int status = -1;
+};
+// The meaning of one trimmed line. An interface that is no plain interface
+// name (1-15 of letters, digits, ".", "_", "-"; not "." or "..") and a local
+// address that is no dotted IPv4 address are no event: they would name a
+// file under /sys/class/net or reach the main window.
+Line classify(const QString &line);
+// Cuts output into trimmed lines as it arrives (UTF-8); `carry` keeps a
+// line's start until its end arrives. Empty lines are skipped.
+QStringList takeLines(QByteArray &carry, const QByteArray &chunk);
+} // namespace PppOutput
+
 // The dial-up layer on Linux. Credentials go to pppd in an options file of
 // mode 0600 inside a private folder of mode 0700, removed when the dial ends;
 // the phone-book file itself is mode 0600 because it may hold the

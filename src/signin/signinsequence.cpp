@@ -27,6 +27,23 @@ bool SignInSequence::isFailureReply(const QString &reply)
     return reply.contains(QLatin1String("ALEADY_LOGGED_IN"));
 }
 
+SignInSequence::Availability SignInSequence::readAvailability(const QString &reply)
+{
+    Availability a;
+    a.failure = isFailureReply(reply);
+    a.mentionsOk = reply.contains(QLatin1String("OK"));
+    a.plainOk = reply == QLatin1String("OK") || reply == QLatin1String("dynamicOK");
+    return a;
+}
+
+QString SignInSequence::readServer(const QString &reply)
+{
+    // A reply that is neither an IPv4 address nor a host name is no server:
+    // it must not reach the settings file, a tunnel program's command line
+    // or its configuration. It counts as no answer.
+    return isServerAddress(reply) ? reply : QString();
+}
+
 QString SignInSequence::askAvailability(const QString &id, const QString &password,
                                         const QString &code, bool &sent)
 {
@@ -50,10 +67,7 @@ QString SignInSequence::askServer(const QString &id, const QString &password, co
         server = code.isEmpty() ? QString() : m_requests.serverDynamic(id, password, code);
     else
         server = m_requests.serverFixed(id, password);
-    // A reply that is neither an IPv4 address nor a host name is no server:
-    // it must not reach the settings file, a tunnel program's command line
-    // or its configuration. It counts as no answer.
-    return isServerAddress(server) ? server : QString();
+    return readServer(server);
 }
 
 SignInSequence::Outcome SignInSequence::runInteractive(const Input &input)
@@ -102,11 +116,12 @@ SignInSequence::Outcome SignInSequence::interactiveOnce(const Input &input, bool
     }
     bool sent = false;
     const QString reply = askAvailability(input.id, input.password, code, sent);
-    if (isFailureReply(reply)) {
+    const Availability availability = readAvailability(reply);
+    if (availability.failure) {
         again = m_host.reportFailure(0, reply) != 0;
         return Outcome::Stay;
     }
-    if (!reply.contains(QLatin1String("OK"))) {
+    if (!availability.mentionsOk) {
         m_prompter.show(QStringLiteral("서버 HTTPS 통신에 문제가 있습니다."), kNoticeCaption,
                         Mb::Failure);
         return Outcome::Stay;
@@ -160,11 +175,12 @@ SignInSequence::Outcome SignInSequence::runAutomatic()
     }
     bool sent = false;
     const QString reply = askAvailability(id, password, code, sent);
-    if (isFailureReply(reply)) {
+    const Availability availability = readAvailability(reply);
+    if (availability.failure) {
         m_host.reportFailure(0, reply);
         return Outcome::OpenDialog;
     }
-    if (reply != QLatin1String("OK") && reply != QLatin1String("dynamicOK"))
+    if (!availability.plainOk)
         return Outcome::OpenDialog;
 
     account.parentId = m_requests.parentId(id);

@@ -76,6 +76,21 @@ public:
     // Replies that go to the failure report.
     static bool isFailureReply(const QString &reply);
 
+    // The availability reply read: a refusal for the failure report, a
+    // reply that mentions "OK" anywhere (enough for the interactive
+    // sign-in), a reply that is exactly "OK" or "dynamicOK" (what the
+    // automatic sign-in needs).
+    struct Availability
+    {
+        bool failure = false;
+        bool mentionsOk = false;
+        bool plainOk = false;
+    };
+    static Availability readAvailability(const QString &reply);
+    // The server reply read: the reply when it is an IPv4 address or a host
+    // name (isServerAddress), else empty, which counts as no answer.
+    static QString readServer(const QString &reply);
+
 private:
     Outcome interactiveOnce(const Input &input, bool &again);
     QString askAvailability(const QString &id, const QString &password, const QString &code,

@@ -41,6 +41,27 @@ QString DownloadJob::driverFileNameOf(const QString &address)
     return driverFile ? name : QString();
 }
 
+bool DownloadJob::readFileList(const QString &reply, QStringList *entries, QStringList *names)
+{
+    entries->clear();
+    names->clear();
+    if (reply.isEmpty())
+        return true;
+    const QStringList all = reply.split(QLatin1Char(','));
+    // The whole list is checked before anything is fetched: one entry that
+    // is not a driver file over http(s) refuses the list.
+    QStringList checked;
+    for (const QString &address : all) {
+        const QString name = address.isEmpty() ? QString() : driverFileNameOf(address);
+        if (!address.isEmpty() && name.isEmpty())
+            return false;
+        checked.append(name);
+    }
+    *entries = all;
+    *names = checked;
+    return true;
+}
+
 QString DownloadJob::formatSize(qint64 bytes)
 {
     // Three significant digits, cut rather than rounded: "532 bytes",
@@ -89,20 +110,13 @@ int DownloadJob::run()
         Q_EMIT completed(-1);
         return -1;
     }
-    const QStringList entries = reply.split(QLatin1Char(','));
-    const int n = int(entries.size());
-
-    // The whole list is checked before anything is fetched: one entry that
-    // is not a driver file over http(s) refuses the list.
+    QStringList entries;
     QStringList checked; // the file name of every entry, in list order
-    for (const QString &address : entries) {
-        const QString name = address.isEmpty() ? QString() : driverFileNameOf(address);
-        if (!address.isEmpty() && name.isEmpty()) {
-            Q_EMIT refused();
-            return -1;
-        }
-        checked.append(name);
+    if (!readFileList(reply, &entries, &checked)) {
+        Q_EMIT refused();
+        return -1;
     }
+    const int n = int(entries.size());
     Q_EMIT statusText(QStringLiteral("전체 : 0 / %1 완료").arg(n));
 
     QStringList names; // this run's files so far, in list order

@@ -37,6 +37,11 @@ public:
     // can neither fetch local files nor replace the program's own files
     // (client.ovpn, KVOService.ini, the settings).
     static QString driverFileNameOf(const QString &address);
+    // The file list reply read: its entries split at ",", each with the file
+    // name it gives (an empty entry keeps its place with no name). Refused
+    // (false, `names` left empty) when any entry is not a driver file over
+    // http(s); an empty reply is an empty list.
+    static bool readFileList(const QString &reply, QStringList *entries, QStringList *names);
     // "1.50 KB", "532 bytes": short human-readable sizes.
     static QString formatSize(qint64 bytes);
     static QString progressText(qint64 done, qint64 total);

@@ -160,7 +160,11 @@ QString ServiceRequests::qosReply(const QString &userId)
 
 int ServiceRequests::qos(const QString &userId)
 {
-    const QString reply = qosReply(userId);
+    return qosValue(qosReply(userId));
+}
+
+int ServiceRequests::qosValue(const QString &reply)
+{
     qsizetype i = 0;
     while (i < reply.size() && reply[i].isSpace())
         ++i;

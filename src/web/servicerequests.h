@@ -80,6 +80,9 @@ public:
     QString currentVersion();
     // The reply's leading decimal integer, 0 when there is none.
     int qos(const QString &userId);
+    // The QoS reply read: its leading decimal integer after blanks (a sign
+    // allowed), 0 when there is none or it does not fit an int.
+    static int qosValue(const QString &reply);
     QString qosReply(const QString &userId);
     QString tapFileList(bool x64);
 

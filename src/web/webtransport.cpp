@@ -130,25 +130,6 @@ void reportFailure(Prompter &prompter, const char *stage, int number, const QStr
         QString(), Mb::Ok);
 }
 
-// Splits a reply into lines and joins them without their line breaks, each
-// line decoded on its own (as a reader that takes the reply line by line).
-QString joinLines(const QByteArray &bytes)
-{
-    QString out;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0)
-            end = bytes.size();
-        QByteArray line = bytes.mid(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        out += QString::fromUtf8(line);
-        start = end + 1;
-    }
-    return out;
-}
-
 enum class PlainKind { FormToUrl, PlainForm };
 
 QString postToUrl(PlainKind kind, const QString &url, const QString &body,
@@ -214,10 +195,35 @@ QString postToUrl(PlainKind kind, const QString &url, const QString &body,
         return {};
     // On a broken transfer the lines read so far are the result.
     (void)res;
-    return joinLines(reply);
+    return ReplyText::joinedLines(reply);
 }
 
 } // namespace
+
+namespace ReplyText {
+QString joinedLines(const QByteArray &bytes)
+{
+    QString out;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        QByteArray line = bytes.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        out += QString::fromUtf8(line);
+        start = end + 1;
+    }
+    return out;
+}
+
+QString whole(const QByteArray &bytes)
+{
+    // Decoded as a whole: a character split across reads stays whole.
+    return QString::fromUtf8(bytes);
+}
+} // namespace ReplyText
 
 QString PostServiceForm(const QString &path, const QString &body, const DeploymentConfig &config,
                         Prompter &prompter)
@@ -313,8 +319,7 @@ QString PostServiceForm(const QString &path, const QString &body, const Deployme
     long status = 0;
     if (curl_easy_getinfo(h.curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200)
         return {};
-    // Decoded as a whole: a character split across reads stays whole.
-    return QString::fromUtf8(reply);
+    return ReplyText::whole(reply);
 }
 
 QString PostFormToUrl(const QString &url, const QString &body, const DeploymentConfig &config)

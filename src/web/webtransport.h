@@ -2,10 +2,20 @@
 
 #include "platform/deploymentconfig.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 class Prompter;
+
+// How the reply bytes become text. PostServiceForm decodes the body as a
+// whole (UTF-8); PostFormToUrl and PostPlainForm read it line by line and
+// join the lines without their breaks ("\n", "\r\n"), each line decoded on
+// its own. Undecodable bytes become U+FFFD; nothing is refused here.
+namespace ReplyText {
+QString whole(const QByteArray &bytes);
+QString joinedLines(const QByteArray &bytes);
+} // namespace ReplyText
 
 // The three ways the client posts a form to the service web host. Every
 // failure is the empty text; callers never see a status or an error number.

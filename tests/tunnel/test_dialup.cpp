@@ -352,3 +352,57 @@ TEST(DialUpDisconnect, NeverDialledReturnsAtOnce)
     EXPECT_TRUE(rig.client.GetAssignedIp().isEmpty());
     EXPECT_EQ(rig.client.GetStatistics(), QStringLiteral("송신 : 0.00 KByte\n수신 : 0.00 KByte"));
 }
+
+// The programs' lines as the dial reads them. An interface that is no plain
+// name would put a path under /sys/class/net, and a local address that is no
+// dotted address would reach the main window as the tunnel's address: both
+// are no event.
+TEST(DialUpOutput, LinesGiveTheirEventsAndOddValuesNone)
+{
+    using L = PppOutput::Line;
+    const struct
+    {
+        const char *line;
+        L::Kind kind;
+        const char *value;
+        int status;
+    } cases[] = {
+        {"Using interface ppp0", L::Interface, "ppp0", -1},
+        {"Using interface ../../../etc", L::None, "", -1},
+        {"Using interface ..", L::None, "", -1},
+        {"Using interface averyveryverylongname", L::None, "", -1},
+        {"Connect: ppp1 <--> /dev/pts/3", L::DeviceConnected, "ppp1", -1},
+        {"Connect: ../x <--> /dev/pts/3", L::DeviceConnected, "", -1},
+        {"CHAP authentication succeeded", L::Authenticated, "", -1},
+        {"local  IP address 10.7.0.5", L::LocalAddress, "10.7.0.5", -1},
+        {"local  IP address 10.7.0.5;reboot", L::None, "", -1},
+        {"local  IP address 0x0a070005", L::None, "", -1},
+        {"local  IP address 10.7.0.256", L::None, "", -1},
+        {"remote IP address 10.7.0.1", L::Projected, "", -1},
+        {"Connection established to 192.0.2.9, 1701.", L::CarrierUp, "", -1},
+        {"connect: Connection refused", L::NoAnswer, "", -1},
+        {"Maximum retries exceeded for tunnel 4711.  Closing.", L::NoAnswer, "", -1},
+        {"pppd exited for call 3771 with code 19", L::PppExited, "", 19},
+        {"pppd exited for call 3771 with code 99999999999", L::None, "", -1},
+        {"Modem hangup", L::None, "", -1},
+    };
+    for (const auto &c : cases) {
+        const L event = PppOutput::classify(QString::fromUtf8(c.line));
+        EXPECT_EQ(event.kind, c.kind) << c.line;
+        EXPECT_EQ(event.value, QString::fromUtf8(c.value)) << c.line;
+        EXPECT_EQ(event.status, c.status) << c.line;
+    }
+
+    // Output cut anywhere gives the same whole, trimmed lines.
+    const QByteArray output = "Using interface ppp0\r\n\n  Connect: ppp0 <--> /dev/pts/3\nrest";
+    for (qsizetype cut = 0; cut <= output.size(); ++cut) {
+        QByteArray carry;
+        QStringList lines = PppOutput::takeLines(carry, output.left(cut));
+        lines += PppOutput::takeLines(carry, output.mid(cut));
+        EXPECT_EQ(lines,
+                  QStringList({QStringLiteral("Using interface ppp0"),
+                               QStringLiteral("Connect: ppp0 <--> /dev/pts/3")}))
+            << cut;
+        EXPECT_EQ(carry, QByteArray("rest"));
+    }
+}

@@ -554,8 +554,10 @@ void ClientWiring::wireNetworkGuards()
 {
     // After a resume or a network change a tunnel that no longer carries
     // traffic is ended and redialled as a lost link.
-    m_events->setLinkCheck([this] {
-        return !m_driver || LinkCheck::tunnelCarriesTraffic(*m_driver, m_events->server());
+    m_events->setLinkCheck([this](std::function<void(bool)> done) {
+        if (!m_driver)
+            return done(true);
+        LinkCheck::checkTunnel(*m_driver, m_events->server(), m_events.get(), std::move(done));
     });
     m_networkReturn = new NetworkReturnWatcher(this);
     m_networkReturn->watchSleep(QDBusConnection::systemBus());

@@ -8,15 +8,16 @@
 #include "platform/outsideblock.h"
 
 #include <QDBusMessage>
+#include <QTcpSocket>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <memory>
+#include <utility>
 
 namespace LinkCheck {
 
@@ -46,48 +47,50 @@ QStringList ipv4Addresses(const QString &server)
     return out;
 }
 
-bool serverAnswers(const QString &server, quint16 port, int milliseconds)
+void probeServer(const QString &server, quint16 port, int milliseconds, QObject *context,
+                 std::function<void(bool)> done)
 {
-    const QStringList addresses = ipv4Addresses(server);
-    if (addresses.isEmpty())
-        return false;
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    ::inet_pton(AF_INET, addresses.first().toLatin1().constData(), &to.sin_addr);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0;
-    if (!ok && errno == EINPROGRESS) {
-        pollfd p {fd, POLLOUT, 0};
-        if (::poll(&p, 1, milliseconds) == 1) {
-            int error = 0;
-            socklen_t len = sizeof error;
-            ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
-        }
-    }
-    ::close(fd);
-    return ok;
+    auto *socket = new QTcpSocket(context);
+    auto pending = std::make_shared<std::function<void(bool)>>(std::move(done));
+    // The first of connected, an error or the time-out answers; the others
+    // find nothing left to answer.
+    auto answer = [socket, pending](bool ok) {
+        if (!*pending)
+            return;
+        std::function<void(bool)> f = std::exchange(*pending, nullptr);
+        socket->abort();
+        socket->deleteLater();
+        f(ok);
+    };
+    QObject::connect(socket, &QTcpSocket::connected, socket, [answer] { answer(true); });
+    QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [answer] { answer(false); });
+    QTimer::singleShot(milliseconds, socket, [answer] { answer(false); });
+    socket->connectToHost(server, port, QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
 }
 
-bool tunnelCarriesTraffic(VPN &driver, const QString &server)
+void checkTunnel(VPN &driver, const QString &server, QObject *context,
+                 std::function<void(bool)> done)
 {
+    // The quick local checks answer at once (still through the event loop,
+    // so every answer arrives the same way).
+    auto now = [context, &done](bool carries) {
+        QMetaObject::invokeMethod(
+            context, [done = std::move(done), carries] { done(carries); }, Qt::QueuedConnection);
+    };
     if (runningInterfaceWithAddress(driver.GetAssignedIp()).isEmpty())
-        return false;
+        return now(false);
     if (auto *ovpn = dynamic_cast<OvpnClient *>(&driver)) {
         if (!ovpn->running())
-            return false;
-        return serverAnswers(server, OvpnClient::kServerPort, kProbeMs);
+            return now(false);
+        return probeServer(server, OvpnClient::kServerPort, kProbeMs, context, std::move(done));
     }
     if (auto *dial = dynamic_cast<PptpClient *>(&driver)) {
         if (dial->refreshStatus() != 0 || dial->status().state != Ras::Connected)
-            return false;
+            return now(false);
         if (driver.tunnelType() == TunnelKind::Pptp)
-            return serverAnswers(server, kPptpPort, kProbeMs);
-        return true;
+            return probeServer(server, kPptpPort, kProbeMs, context, std::move(done));
     }
-    return true;
+    now(true);
 }
 
 } // namespace LinkCheck

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -9,7 +10,8 @@
 class VPN;
 
 // After a resume or a network change: whether the tunnel that is up still
-// carries traffic. Cheap on purpose, at most kProbeMs: the interface that
+// carries traffic. Cheap on purpose, answered within kProbeMs and never
+// blocking the calling thread: the interface that
 // holds the tunnel's address is still there, up and running; the driver's
 // program still runs (openvpn) or its connection still reports itself
 // connected (dial-up); and the tunnel server still accepts a TCP connection
@@ -18,10 +20,14 @@ class VPN;
 // network that cannot reach it, fails one of these.
 namespace LinkCheck {
 inline constexpr int kProbeMs = 3000;
-bool tunnelCarriesTraffic(VPN &driver, const QString &server);
-// A TCP connection to address:port within the time; false for a name that
-// does not resolve, a refusal or no answer.
-bool serverAnswers(const QString &server, quint16 port, int milliseconds);
+// done(carries) runs later on the calling thread's event loop, once, unless
+// context is destroyed first.
+void checkTunnel(VPN &driver, const QString &server, QObject *context,
+                 std::function<void(bool)> done);
+// A TCP connection to server:port within the time, asked without blocking:
+// done(false) for a name that does not resolve, a refusal or no answer.
+void probeServer(const QString &server, quint16 port, int milliseconds, QObject *context,
+                 std::function<void(bool)> done);
 // Up to 8 IPv4 addresses of a dotted address or host name.
 QStringList ipv4Addresses(const QString &server);
 } // namespace LinkCheck

@@ -310,12 +310,19 @@ void TunnelEvents::networkReturned()
 {
     if (!m_flags.tunnelUp() || m_flags.loggingOut() || m_redialPending || !m_linkCheck)
         return;
-    if (m_linkCheck())
-        return;
-    // Ending the stale tunnel makes its watchers report it lost, exactly as
-    // when the server or the line drops it.
-    if (VPN *driver = m_host.tunnelDriver())
-        driver->Disconnect();
+    const quint64 check = ++m_linkChecks;
+    m_linkCheck([self = QPointer<TunnelEvents>(this), check](bool carries) {
+        // The answer comes later: the tunnel may have ended, been redialled
+        // or a log-out begun since, or a newer check been asked for.
+        if (!self || check != self->m_linkChecks || carries)
+            return;
+        if (!self->m_flags.tunnelUp() || self->m_flags.loggingOut() || self->m_redialPending)
+            return;
+        // Ending the stale tunnel makes its watchers report it lost, exactly
+        // as when the server or the line drops it.
+        if (VPN *driver = self->m_host.tunnelDriver())
+            driver->Disconnect();
+    });
 }
 
 void TunnelEvents::closeExistingOpenVpn()

@@ -115,8 +115,10 @@ public:
     const QString &server() const { return m_server; }
 
     // Whether the tunnel that is up still carries traffic (see
-    // tunnelCarriesTraffic); none set: never asked.
-    using LinkCheck = std::function<bool()>;
+    // LinkCheck::checkTunnel): the check answers through the callback, later
+    // and on this thread, so the window never waits for it. None set: never
+    // asked.
+    using LinkCheck = std::function<void(std::function<void(bool carries)>)>;
     void setLinkCheck(LinkCheck check) { m_linkCheck = std::move(check); }
     // The machine resumed or its network came back: a tunnel that is up
     // but no longer carries traffic is ended, and its end arrives as a lost
@@ -160,4 +162,6 @@ private:
     QList<LinkWatcher *> m_watchers;
     QPointer<QTimer> m_redialTimer;
     LinkCheck m_linkCheck;
+    // Counts the checks asked for; an answer to an earlier one is dropped.
+    quint64 m_linkChecks = 0;
 };

@@ -565,7 +565,10 @@ TEST(TunnelNetworkReturn, AStaleTunnelIsALostLink)
         bool ended;
         bool countdown;
         bool logOut;
+        bool outWhileChecking = false; // the log-out begins before the answer
     } cases[] = {
+        {false, false, false, 1, true, false, false, false, true},
+        {true, false, false, 0, true, false, false, false, true},
         {false, false, false, 1, true, true, true, false},
         {false, false, false, 0, true, true, false, true},
         {false, true, false, 1, true, false, false, false},
@@ -578,7 +581,7 @@ TEST(TunnelNetworkReturn, AStaleTunnelIsALostLink)
     for (const auto &c : cases) {
         const std::string row = std::string(c.dialUp ? "dial-up" : "openvpn") + " carries " +
             std::to_string(c.carries) + " out " + std::to_string(c.loggingOut) + " on " +
-            std::to_string(c.onLinkFailure);
+            std::to_string(c.onLinkFailure) + (c.outWhileChecking ? " out while checking" : "");
         std::unique_ptr<OvpnEventsRig> ovpn;
         std::unique_ptr<DialEventsRig> dial;
         TunnelEvents *events = nullptr;
@@ -595,9 +598,10 @@ TEST(TunnelNetworkReturn, AStaleTunnelIsALostLink)
         }
         host->settings = {c.onLinkFailure, 2, 3};
         int checks = 0;
-        events->setLinkCheck([&] {
+        // Answers later, as the real check does.
+        events->setLinkCheck([&](std::function<void(bool)> done) {
             ++checks;
-            return c.carries;
+            QTimer::singleShot(50, events, [done, carries = c.carries] { done(carries); });
         });
         // Before the tunnel is up nothing is checked.
         events->networkReturned();
@@ -611,6 +615,8 @@ TEST(TunnelNetworkReturn, AStaleTunnelIsALostLink)
         host->calls.clear();
 
         events->networkReturned();
+        if (c.outWhileChecking)
+            events->setLoggingOut(true);
         EXPECT_EQ(checks, c.checked ? 1 : 0) << row;
         if (c.ended) {
             ASSERT_TRUE(waitUntil([&] { return !events->tunnelUp(); })) << row;

@@ -2,6 +2,7 @@
 
 #include "mainwindow/maincontroller.h"
 #include "platform/ipv4.h"
+#include "platform/tlsthread.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -60,6 +61,9 @@ void AddressVerifier::verify(const QString &address)
     const quint64 generation = m_generation;
     std::thread([shared = m_shared, fetch = m_fetch, url, generation] {
         const QString reply = fetch(url);
+        // libcurl over TLS ran here: its per-thread state goes with the
+        // request, not at some exit nobody waits for.
+        TlsThread::releaseState();
         QMutexLocker lock(&shared->mutex);
         if (AddressVerifier *target = shared->target)
             QMetaObject::invokeMethod(

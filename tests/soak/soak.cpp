@@ -334,6 +334,11 @@ int crashWriter(const QString &folder, int first)
     CredentialStore store(settings, crypto, prompter, folder + QStringLiteral("/Encrypt.dat"));
     FixedClock clock(QDateTime(QDate(2026, 3, 14), QTime(21, 30)));
     ActivityLog log(folder, QStringLiteral("KVOClient"), clock, prompter);
+    // Set up: from here on every moment is one of writing. The driver waits
+    // for this mark before it picks its moment to kill.
+    QFile ready(folder + QStringLiteral("/.ready"));
+    ready.open(QIODevice::WriteOnly);
+    ready.close();
     for (int n = first;; ++n) {
         settings.write(SettingKeys::Entry, SettingKeys::DynamicProductName,
                        QStringLiteral("round %1").arg(n));

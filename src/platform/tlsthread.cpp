@@ -1,8 +1,26 @@
 #include "tlsthread.h"
 
 #include <QThread>
+#include <QThreadStorage>
 
 #include <openssl/crypto.h>
+
+namespace {
+// Lives in the thread's storage, which Qt clears after finished() has been
+// emitted and after the objects deleted with deleteLater() are gone (a TLS
+// socket freed there touches the library again), and before QThread::wait()
+// returns.
+struct StateReleaser
+{
+    ~StateReleaser() { TlsThread::releaseState(); }
+};
+
+QThreadStorage<StateReleaser *> &releasers()
+{
+    static QThreadStorage<StateReleaser *> storage;
+    return storage;
+}
+} // namespace
 
 void TlsThread::releaseState()
 {
@@ -11,8 +29,12 @@ void TlsThread::releaseState()
 
 void TlsThread::releaseStateWhenFinished(QThread &thread)
 {
-    // finished() is emitted in the finishing thread before wait() returns;
-    // a direct connection runs the slot right there.
-    QObject::connect(&thread, &QThread::finished, &thread, &TlsThread::releaseState,
-                     Qt::DirectConnection);
+    // started() is emitted in the new thread itself.
+    QObject::connect(
+        &thread, &QThread::started, &thread,
+        [] {
+            if (!releasers().hasLocalData())
+                releasers().setLocalData(new StateReleaser);
+        },
+        Qt::DirectConnection);
 }

@@ -13,8 +13,9 @@ namespace TlsThread {
 // Frees the calling thread's TLS library state.
 void releaseState();
 
-// Makes `thread` free its TLS library state as it finishes, in the thread
-// itself, before anyone waiting for it is woken.
+// Makes `thread` free its TLS library state as the last thing it does, in
+// the thread itself, after its deferred deletions and before anyone waiting
+// for it is woken. Call before the thread starts.
 void releaseStateWhenFinished(QThread &thread);
 
 } // namespace TlsThread

@@ -52,7 +52,7 @@ QList<DynamicIpList> dynamicRecords()
     QList<DynamicIpList> recs;
     for (int i = 0; i < kDynamicMax; ++i) {
         DynamicIpList r;
-        r.lead = QByteArray(64, char(i));
+        r.lead.fill(char(i));
         r.address = address(i + 1);
         recs.append(r);
     }

@@ -47,7 +47,7 @@ QByteArray dynamicFrame()
     QList<DynamicIpList> recs;
     for (int i = 0; i < 7228; ++i) {
         DynamicIpList r;
-        r.lead = QByteArray(64, char(i));
+        r.lead.fill(char(i));
         r.address = address(i + 1);
         recs.append(r);
     }

@@ -23,10 +23,12 @@ QByteArray fixedFrame()
 QByteArray dynamicFrame()
 {
     QList<DynamicIpList> list;
-    for (int i = 0; i < 7228; ++i)
-        list.append(
-            {QByteArray(64, char(i)),
-             QStringLiteral("61.%1.%2.%3").arg(i / 65536).arg((i / 256) % 256).arg(i % 256)});
+    for (int i = 0; i < 7228; ++i) {
+        DynamicIpList r;
+        r.lead.fill(char(i));
+        r.address = QStringLiteral("61.%1.%2.%3").arg(i / 65536).arg((i / 256) % 256).arg(i % 256);
+        list.append(r);
+    }
     return encodeFrame(SM_IP_INFO, 7228, SessionEncode::dynamicList(list));
 }
 

@@ -93,7 +93,7 @@ bool SessionServerModule::start(const Scenario &scenario, Recorder &recorder, QS
             DynamicIpList r;
             // The lead bytes mean nothing to the client; a recognisable
             // pattern shows that they travel unchanged.
-            r.lead = QByteArray(kDynamicLeadSize, char('A' + (n++ % 26)));
+            r.lead.fill(char('A' + (n++ % 26)));
             r.address = address;
             acc.dynamic.append(r);
         }

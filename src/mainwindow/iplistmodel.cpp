@@ -168,7 +168,7 @@ void IpListModel::rebuildDynamicRows(bool resort)
         if (current)
             row.background = IpRowColor::InUse;
         row.checked = isChecked(ip);
-        const auto used = m_usage.constFind(ip);
+        const auto used = m_usage.isEmpty() ? m_usage.constEnd() : m_usage.constFind(ip);
         if (used != m_usage.constEnd()) {
             row.cells.append(formatLocalTime(*used));
             if (!current)
@@ -183,9 +183,10 @@ void IpListModel::rebuildDynamicRows(bool resort)
 
 void IpListModel::loadUsageHistory()
 {
+    const QList<UsageHistoryFile::Record> records = UsageHistoryFile::read(m_usagePath);
     m_usage.clear();
-    m_usage.reserve(65537);
-    for (const UsageHistoryFile::Record &r : UsageHistoryFile::read(m_usagePath))
+    m_usage.reserve(records.size());
+    for (const UsageHistoryFile::Record &r : records)
         m_usage.insert(r.address, r.time);
 }
 

@@ -109,7 +109,11 @@ public:
     const QStringList &checkedList() const { return m_checked; }
     void loadCheckedList();
     void saveCheckedList();
-    bool isChecked(const QString &address) const { return m_checkedSet.contains(address); }
+    bool isChecked(const QString &address) const
+    {
+        // An empty set still hashes the text: thousands of rows ask.
+        return !m_checkedSet.isEmpty() && m_checkedSet.contains(address);
+    }
     void addChecked(const QString &address);
     void removeChecked(const QString &address);
     // Removes every address of the set, in one pass over the list.
@@ -123,7 +127,10 @@ public:
     const QStringList &reportedList() const { return m_reported; }
     void setReportedList(const QStringList &addresses);
     void addReported(const QString &address);
-    bool isReported(const QString &address) const { return m_reportedSet.contains(address); }
+    bool isReported(const QString &address) const
+    {
+        return !m_reportedSet.isEmpty() && m_reportedSet.contains(address);
+    }
 
     // Current address: empty while none is in use.
     // The address in use, read from its one keeper (the main window).

@@ -8,7 +8,6 @@ void MemoryIpListRows::setColumns(const QList<Column> &columns, const QString &s
 {
     m_rows.clear();
     m_index.clear();
-    m_indexValid = true;
     m_selected = -1;
     m_columns = columns;
     m_tip = secondHeaderTip;
@@ -21,13 +20,14 @@ int MemoryIpListRows::appendRow(const QString &firstCell)
     Row r;
     r.cells.append(firstCell);
     m_rows.push_back(std::move(r));
-    indexAppended(rowCount() - 1);
+    m_index.appended(firstCell, rowCount() - 1);
     return rowCount() - 1;
 }
 
 void MemoryIpListRows::appendRows(std::vector<NewRow> rows)
 {
     m_rows.reserve(m_rows.size() + rows.size());
+    m_index.expectMore(qsizetype(rows.size()));
     for (NewRow &n : rows) {
         Row r;
         r.cells = std::move(n.cells);
@@ -36,32 +36,15 @@ void MemoryIpListRows::appendRows(std::vector<NewRow> rows)
         r.background = n.background;
         r.checked = n.checked;
         m_rows.push_back(std::move(r));
-        indexAppended(rowCount() - 1);
+        m_index.appended(m_rows.back().cells[0], rowCount() - 1);
     }
-}
-
-void MemoryIpListRows::indexAppended(int row)
-{
-    if (!m_indexValid)
-        return;
-    const QString &key = m_rows[size_t(row)].cells[0];
-    if (!m_index.contains(key))
-        m_index.insert(key, row);
 }
 
 int MemoryIpListRows::findRow(const QString &firstCell) const
 {
-    if (!m_indexValid) {
-        m_index.clear();
-        m_index.reserve(qsizetype(m_rows.size()));
-        for (size_t i = 0; i < m_rows.size(); ++i) {
-            const QString &key = m_rows[i].cells[0];
-            if (!m_index.contains(key))
-                m_index.insert(key, int(i));
-        }
-        m_indexValid = true;
-    }
-    return m_index.value(firstCell, -1);
+    return m_index.find(
+        firstCell, qsizetype(m_rows.size()),
+        [this](qsizetype i) -> const QString & { return m_rows[size_t(i)].cells[0]; });
 }
 
 QString MemoryIpListRows::text(int row, int column) const
@@ -81,7 +64,7 @@ void MemoryIpListRows::setText(int row, int column, const QString &text)
         cells.append(QString());
     cells[column] = text;
     if (column == 0)
-        m_indexValid = false;
+        m_index.drop();
 }
 
 void MemoryIpListRows::setBackground(int row, quint32 colorRef)
@@ -148,5 +131,5 @@ void MemoryIpListRows::sortRows()
         const int c = cmp(a, b);
         return asc ? c < 0 : c > 0;
     });
-    m_indexValid = false;
+    m_index.drop();
 }

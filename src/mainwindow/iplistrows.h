@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/firsttextindex.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -93,7 +95,6 @@ public:
         m_rows.clear();
         m_selected = -1;
         m_index.clear();
-        m_indexValid = true;
     }
     QString text(int row, int column) const override;
     void setText(int row, int column, const QString &text) override;
@@ -115,12 +116,10 @@ public:
 
 private:
     void sortRows();
-    void indexAppended(int row);
 
     QList<Column> m_columns;
     // First row per first-cell text; rebuilt after a sort or a first-cell change.
-    mutable QHash<QString, int> m_index;
-    mutable bool m_indexValid = true;
+    FirstTextIndex m_index;
     QString m_tip;
     std::vector<Row> m_rows;
     int m_selected = -1;

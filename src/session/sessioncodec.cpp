@@ -284,8 +284,8 @@ FixedIpInfo FixedIpInfo::decode(const char *record)
 QByteArray DynamicIpList::encode() const
 {
     QByteArray out(kDynamicIpListSize, '\0');
-    std::memcpy(out.data(), lead.constData(),
-                size_t(std::min<qsizetype>(lead.size(), kDynamicLeadSize)));
+    static_assert(sizeof(lead) == kDynamicLeadSize);
+    std::memcpy(out.data(), lead.data(), sizeof(lead));
     putField(out, kDynamicLeadSize, encodeAddress(address));
     return out;
 }
@@ -293,7 +293,7 @@ QByteArray DynamicIpList::encode() const
 DynamicIpList DynamicIpList::decode(const char *record)
 {
     DynamicIpList r;
-    r.lead = QByteArray(record, kDynamicLeadSize);
+    std::memcpy(r.lead.data(), record, sizeof(r.lead));
     r.address = decodeAddress(record + kDynamicLeadSize);
     return r;
 }

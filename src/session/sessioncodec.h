@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -149,10 +150,12 @@ struct FixedIpInfo
 };
 
 // `__DynamicIpList`: one address of the dynamic product (68 bytes). The
-// 64 leading bytes are kept as received and never interpreted.
+// 64 leading bytes are kept as received and never interpreted; they are
+// held in the record itself, not in an allocation of their own, since the
+// lists carry thousands of records.
 struct DynamicIpList
 {
-    QByteArray lead; // 64 bytes
+    std::array<char, SessionWire::kDynamicLeadSize> lead {};
     QString address;
 
     QByteArray encode() const;

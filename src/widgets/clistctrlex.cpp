@@ -1,5 +1,7 @@
 #include "clistctrlex.h"
 
+#include "platform/firsttextindex.h"
+
 #include "platform/ipv4.h"
 
 #include <QApplication>
@@ -148,6 +150,7 @@ public:
         const int first = int(rows.size());
         beginInsertRows({}, first, first + int(added.size()) - 1);
         rows.reserve(rows.size() + added.size());
+        firstCells.expectMore(qsizetype(added.size()));
         for (Row &r : added) {
             rows.push_back(std::move(r));
             indexAppended(int(rows.size()) - 1);
@@ -168,40 +171,22 @@ public:
         beginResetModel();
         rows.clear();
         firstCells.clear();
-        indexValid = true;
         endResetModel();
     }
 
-    // The index of first cells: first row per text. Kept up to date while
-    // rows are only appended, dropped on any other change and built again
-    // at the next look-up.
-    void dropIndex()
-    {
-        indexValid = false;
-        firstCells.clear();
-    }
+    // The index of first cells: first row per text.
+    void dropIndex() { firstCells.drop(); }
     void indexAppended(int row)
     {
-        if (!indexValid)
-            return;
-        keepFirst(rows[size_t(row)].cells, row);
-    }
-    void keepFirst(const QStringList &cells, int row) const
-    {
-        const QString key = cells.isEmpty() ? QString() : cells[0];
-        if (!firstCells.contains(key))
-            firstCells.insert(key, row);
+        const QStringList &cells = rows[size_t(row)].cells;
+        firstCells.appended(cells.isEmpty() ? QString() : cells[0], row);
     }
     int findExact(const QString &text) const
     {
-        if (!indexValid) {
-            firstCells.clear();
-            firstCells.reserve(qsizetype(rows.size()));
-            for (size_t i = 0; i < rows.size(); ++i)
-                keepFirst(rows[i].cells, int(i));
-            indexValid = true;
-        }
-        return firstCells.value(text, -1);
+        return firstCells.find(text, qsizetype(rows.size()), [this](qsizetype i) {
+            const QStringList &cells = rows[size_t(i)].cells;
+            return cells.isEmpty() ? QString() : cells[0];
+        });
     }
 
     // Reorders the rows by the column's kind; direction is 1 or -1. The
@@ -264,8 +249,7 @@ public:
 
     std::vector<Row> rows;
     std::vector<QString> headings;
-    mutable QHash<QString, int> firstCells;
-    mutable bool indexValid = true;
+    FirstTextIndex firstCells;
 
 private:
     CListCtrlEx &m_list;

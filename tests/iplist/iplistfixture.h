@@ -141,7 +141,7 @@ inline FixedIpInfo fixedRecord(const char *ip, int state, int user = 0, int days
 inline DynamicIpList dynamicRecord(const QString &ip, char leadByte = 'x')
 {
     DynamicIpList r;
-    r.lead = QByteArray(64, leadByte);
+    r.lead.fill(leadByte);
     r.address = ip;
     return r;
 }

@@ -244,7 +244,7 @@ TEST(DynamicShuffle, PermutesKeepsLeadBytesAndFollowsTheSeed)
     for (int i = 0; i < a.size(); ++i) {
         seen.insert(a[i].address);
         const int original = a[i].address.section(QLatin1Char('.'), 3).toInt();
-        EXPECT_EQ(a[i].lead, QByteArray(64, char('A' + original % 26)));
+        EXPECT_EQ(QByteArray(a[i].lead.data(), 64), QByteArray(64, char('A' + original % 26)));
         moved += original != i ? 1 : 0;
     }
     EXPECT_EQ(seen.size(), 50);

@@ -225,7 +225,7 @@ TEST(SessionRecords, DynamicRecordKeepsItsLeadBytes)
         lead[i] = char(i * 3 + 1);
     const QByteArray rec = lead + encodeAddress(QStringLiteral("1.2.3.4"));
     const DynamicIpList r = DynamicIpList::decode(rec.constData());
-    EXPECT_EQ(r.lead, lead);
+    EXPECT_EQ(QByteArray(r.lead.data(), 64), lead);
     EXPECT_EQ(r.address, QStringLiteral("1.2.3.4"));
     EXPECT_EQ(r.encode(), rec);
 }
@@ -361,7 +361,10 @@ TEST(SessionDispatch, EachTypeReachesItsOwnSignal)
                      [&](int t) { note(QStringLiteral("ignored %1").arg(t)); });
 
     const QByteArray fixed = FixedIpInfo {QStringLiteral("3.3.3.3"), 1, 1, 2, {}}.encode();
-    const QByteArray dyn = DynamicIpList {QByteArray(64, 'x'), QStringLiteral("4.4.4.4")}.encode();
+    DynamicIpList dynRecord;
+    dynRecord.lead.fill('x');
+    dynRecord.address = QStringLiteral("4.4.4.4");
+    const QByteArray dyn = dynRecord.encode();
     const QByteArray pc = IpPcNotice {QStringLiteral("5.5.5.5"), QStringLiteral("PCX")}.encode();
     const QByteArray share =
         IpShareNotice {{QStringLiteral("6.6.6.6")}, QStringLiteral("PCY")}.encode();

@@ -267,7 +267,7 @@ int listFrames(double minutes)
                     QList<DynamicIpList> recs;
                     for (int i = 0; i < size; ++i) {
                         DynamicIpList r;
-                        r.lead = QByteArray(64, char(i));
+                        r.lead.fill(char(i));
                         r.address = address(i + 1 + round);
                         recs.append(r);
                     }

@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
@@ -33,9 +34,12 @@ QList<QPair<QString, QString>> offeredProducts(const QString &value)
 QStringList splitLegacyCheckedList(const QString &value)
 {
     QStringList out;
+    QSet<QString> seen;
     for (const QString &part : value.split(QLatin1Char(','))) {
-        if (!part.isEmpty() && !out.contains(part))
+        if (!part.isEmpty() && !seen.contains(part)) {
+            seen.insert(part);
             out.append(part);
+        }
     }
     return out;
 }

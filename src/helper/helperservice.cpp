@@ -326,15 +326,22 @@ QString HelperService::openVpnProgram() const
         {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
 }
 
+QString HelperService::refuseNewTunnel(const QString &owner)
+{
+    // A caller that left while polkit was asked gets nothing started.
+    if (!m_bus.interface()->isServiceRegistered(owner).value())
+        return QStringLiteral("caller left");
+    if (ownedBy(owner) >= kMaxPerCaller)
+        return QStringLiteral("too many tunnels");
+    return QString();
+}
+
 QDBusMessage HelperService::startOpenVpn(const QDBusMessage &message)
 {
     const QString owner = message.service();
     const QVariantList args = message.arguments();
-    // A caller that left while polkit was asked gets nothing started.
-    if (!m_bus.interface()->isServiceRegistered(owner).value())
-        return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
-    if (ownedBy(owner) >= kMaxPerCaller)
-        return message.createErrorReply(kErrorFailed, QStringLiteral("too many tunnels"));
+    if (const QString refusal = refuseNewTunnel(owner); !refusal.isEmpty())
+        return message.createErrorReply(kErrorFailed, refusal);
     const QString program = openVpnProgram();
     if (program.isEmpty())
         return message.createErrorReply(kErrorFailed, QStringLiteral("openvpn is not installed"));
@@ -424,10 +431,8 @@ QDBusMessage HelperService::dial(const QDBusMessage &message)
 {
     const QString owner = message.service();
     const QVariantList args = message.arguments();
-    if (!m_bus.interface()->isServiceRegistered(owner).value())
-        return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
-    if (ownedBy(owner) >= kMaxPerCaller)
-        return message.createErrorReply(kErrorFailed, QStringLiteral("too many tunnels"));
+    if (const QString refusal = refuseNewTunnel(owner); !refusal.isEmpty())
+        return message.createErrorReply(kErrorFailed, refusal);
     const unsigned type = args.at(0).toUInt();
     const quint32 id = m_nextId++;
     auto link = std::make_unique<Link>();

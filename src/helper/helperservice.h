@@ -73,6 +73,8 @@ private:
     void touch();
     bool managing() const;
     int ownedBy(const QString &owner) const;
+    // Why a new tunnel for `owner` is refused; empty when it may start.
+    QString refuseNewTunnel(const QString &owner);
     QString openVpnProgram() const;
 
     QDBusConnection m_bus;

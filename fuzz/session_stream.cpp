@@ -27,14 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     data += 2;
     size -= 2;
 
+    // Each input starts from no data files: what an earlier input saved
+    // must not decide this one.
+    const QString usage = fuzzDir().filePath(QStringLiteral("DynamicIPUse"));
+    const QString checked = fuzzDir().filePath(QStringLiteral("CheckedIP"));
+    QFile::remove(usage);
+    QFile::remove(checked);
+
     QuietIpListHost host;
     host.f.productType = product;
     MemoryIpListRows rows;
     QuietIpChannel channel;
     NoTcpReset reset;
-    IpListController controller(host, rows, channel, reset,
-                                fuzzDir().filePath(QStringLiteral("DynamicIPUse")),
-                                fuzzDir().filePath(QStringLiteral("CheckedIP")));
+    IpListController controller(host, rows, channel, reset, usage, checked);
     controller.setUpForProduct(product);
     SessionDispatcher dispatcher;
     controller.connectTo(dispatcher);

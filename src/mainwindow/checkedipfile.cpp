@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
 #include <cstring>
 
 namespace CheckedIpFile {
@@ -17,6 +18,11 @@ void load(const QString &path, QStringList &list)
         return;
     const QByteArray bytes = f.readAll();
     QSet<QString> seen(list.cbegin(), list.cend());
+    // Room for the largest list the service sends; a damaged file may be
+    // far larger, and then mostly repeats.
+    const qsizetype expected = list.size() + std::min<qsizetype>(bytes.size() / 4, 1 << 17);
+    seen.reserve(expected);
+    list.reserve(expected);
     for (qsizetype off = 0; off + 4 <= bytes.size(); off += 4) {
         const QString ip =
             Ipv4::fromBytes(reinterpret_cast<const unsigned char *>(bytes.constData() + off));

@@ -199,6 +199,7 @@ void IpListController::fillFixedRows(const QList<FixedIpInfo> &records, bool mar
     const QDateTime now = m_host.clock().now();
     const QString ktText = QStringLiteral("KT 고정IP");
     const QString mark = QStringLiteral("!");
+    QString hoursLeft; // the text of the last day, the same for every such row
     std::vector<IpListRows::NewRow> added;
     added.reserve(size_t(records.size()));
     for (const FixedIpInfo &rec : records) {
@@ -207,7 +208,10 @@ void IpListController::fillFixedRows(const QList<FixedIpInfo> &records, bool mar
         const bool reported = markReported && m_model.isReported(rec.address);
         // Columns: address, reported mark, ID, state, days, PC.
         row.cells = {rec.address, reported ? mark : QString(),
-                     kt ? ktText : idText(rec.userNumber, userId), state, daysText(rec.days, now)};
+                     kt ? ktText : idText(rec.userNumber, userId), state,
+                     rec.days != 0          ? daysText(rec.days, now)
+                     : hoursLeft.isNull() ? (hoursLeft = daysText(0, now))
+                                          : hoursLeft};
         if (!kt)
             row.cells.append(rec.pcName);
         if (state == IpState::Unavailable)

@@ -24,7 +24,20 @@ uint32_t toNetworkOrderBytes(const QString &dotted, bool *ok)
 
 QString fromBytes(const unsigned char bytes[4])
 {
-    return QStringLiteral("%1.%2.%3.%4").arg(bytes[0]).arg(bytes[1]).arg(bytes[2]).arg(bytes[3]);
+    // Lists and files carry thousands of addresses: no QString::arg.
+    char text[16];
+    char *p = text;
+    for (int i = 0; i < 4; ++i) {
+        const unsigned v = bytes[i];
+        if (v >= 100)
+            *p++ = char('0' + v / 100);
+        if (v >= 10)
+            *p++ = char('0' + (v / 10) % 10);
+        *p++ = char('0' + v % 10);
+        if (i < 3)
+            *p++ = '.';
+    }
+    return QString::fromLatin1(text, p - text);
 }
 
 } // namespace Ipv4

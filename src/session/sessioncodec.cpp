@@ -195,20 +195,7 @@ QByteArray encodeAddress(const QString &dotted)
 
 QString decodeAddress(const char *fourBytes)
 {
-    // The lists carry thousands of addresses; format without QString::arg.
-    char text[16];
-    char *p = text;
-    for (int i = 0; i < 4; ++i) {
-        unsigned v = static_cast<unsigned char>(fourBytes[i]);
-        if (v >= 100)
-            *p++ = char('0' + v / 100);
-        if (v >= 10)
-            *p++ = char('0' + (v / 10) % 10);
-        *p++ = char('0' + v % 10);
-        if (i < 3)
-            *p++ = '.';
-    }
-    return QString::fromLatin1(text, p - text);
+    return Ipv4::fromBytes(reinterpret_cast<const unsigned char *>(fourBytes));
 }
 
 LoginPacket LoginPacket::fromState(const LoginInfo &state)
@@ -371,51 +358,49 @@ QByteArray IpShareNotice::encode() const
     return out;
 }
 
+namespace {
+
+// The frame's count of records of `size` bytes each. Records past the
+// payload read as zeros, so they are all alike: the first is decoded and
+// the rest share it (a short frame may claim the largest count).
+template <typename T, typename Decode>
+QList<T> decodeRecords(const SessionFrame &frame, qint64 size, Decode decode)
+{
+    const qint64 count = qint64(frame.param);
+    QList<T> out;
+    out.reserve(qsizetype(count));
+    const PayloadView view(frame.payload);
+    QByteArray scratch;
+    qint64 i = 0;
+    for (; i < count && i * size < frame.payload.size(); ++i)
+        out.append(decode(view.at(i * size, size, scratch)));
+    if (i < count)
+        out.resize(qsizetype(count), decode(view.at(i * size, size, scratch)));
+    return out;
+}
+
+} // namespace
+
 namespace SessionDecode {
 
 QList<FixedIpInfo> fixedList(const SessionFrame &frame)
 {
-    QList<FixedIpInfo> out;
-    const PayloadView view(frame.payload);
-    out.reserve(qsizetype(frame.param));
-    QByteArray scratch;
-    for (qint64 i = 0; i < qint64(frame.param); ++i)
-        out.append(FixedIpInfo::decode(view.at(i * kFixedIpInfoSize, kFixedIpInfoSize, scratch)));
-    return out;
+    return decodeRecords<FixedIpInfo>(frame, kFixedIpInfoSize, &FixedIpInfo::decode);
 }
 
 QList<DynamicIpList> dynamicList(const SessionFrame &frame)
 {
-    QList<DynamicIpList> out;
-    const PayloadView view(frame.payload);
-    out.reserve(qsizetype(frame.param));
-    QByteArray scratch;
-    for (qint64 i = 0; i < qint64(frame.param); ++i)
-        out.append(
-            DynamicIpList::decode(view.at(i * kDynamicIpListSize, kDynamicIpListSize, scratch)));
-    return out;
+    return decodeRecords<DynamicIpList>(frame, kDynamicIpListSize, &DynamicIpList::decode);
 }
 
 QList<MemoInfo> memoList(const SessionFrame &frame)
 {
-    QList<MemoInfo> out;
-    const PayloadView view(frame.payload);
-    out.reserve(qsizetype(frame.param));
-    QByteArray scratch;
-    for (qint64 i = 0; i < qint64(frame.param); ++i)
-        out.append(MemoInfo::decode(view.at(i * kMemoInfoSize, kMemoInfoSize, scratch)));
-    return out;
+    return decodeRecords<MemoInfo>(frame, kMemoInfoSize, &MemoInfo::decode);
 }
 
 QStringList addressList(const SessionFrame &frame)
 {
-    QStringList out;
-    const PayloadView view(frame.payload);
-    out.reserve(qsizetype(frame.param));
-    QByteArray scratch;
-    for (qint64 i = 0; i < qint64(frame.param); ++i)
-        out.append(decodeAddress(view.at(i * 4, 4, scratch)));
-    return out;
+    return decodeRecords<QString>(frame, 4, &decodeAddress);
 }
 
 QString address(const SessionFrame &frame)

@@ -296,6 +296,25 @@ TEST(SessionRecords, CountBeyondTheRecordsSentReadsZeroRecords)
     EXPECT_EQ(list[1].address, QStringLiteral("0.0.0.0"));
     EXPECT_EQ(list[2].state, 0); // "불가"
 
+    // A payload that ends inside a record: the record's missing bytes and
+    // every later record read as zeros, for each kind of list.
+    const QByteArray addresses = encodeAddress(QStringLiteral("1.2.3.4")) + QByteArray("\x05\x06", 2);
+    EXPECT_EQ(SessionDecode::addressList({SM_BAD_IP_LIST, 4, addresses}),
+              QStringList({QStringLiteral("1.2.3.4"), QStringLiteral("5.6.0.0"),
+                           QStringLiteral("0.0.0.0"), QStringLiteral("0.0.0.0")}));
+    QByteArray dynamic(kDynamicIpListSize + 66, '\x07');
+    const QList<DynamicIpList> d = SessionDecode::dynamicList({SM_DYNAMIC_IP_INFO, 3, dynamic});
+    ASSERT_EQ(d.size(), 3);
+    EXPECT_EQ(d[0].address, QStringLiteral("7.7.7.7"));
+    EXPECT_EQ(d[1].lead[63], '\x07');
+    EXPECT_EQ(d[1].address, QStringLiteral("7.7.0.0"));
+    EXPECT_EQ(d[2].lead[0], '\0');
+    EXPECT_EQ(d[2].address, QStringLiteral("0.0.0.0"));
+    const QList<MemoInfo> m = SessionDecode::memoList({SM_MEMO_LIST, 2, {}});
+    ASSERT_EQ(m.size(), 2);
+    EXPECT_EQ(m[1].userNumber, 0);
+    EXPECT_TRUE(m[1].text.isEmpty());
+
     const SessionFrame e {SM_EXPIRE_DATE, 0, SessionEncode::expireDate(4102444800LL)};
     EXPECT_EQ(e.payload.toHex(), QByteArray("005786f400000000"));
     EXPECT_EQ(SessionDecode::expireDate(e), 4102444800LL);

@@ -37,4 +37,9 @@ TEST(Ipv4, TextAndNetworkOrder)
     const uint32_t n = Ipv4::toNetworkOrderBytes(QStringLiteral("10.20.30.40"));
     const auto *b = reinterpret_cast<const unsigned char *>(&n);
     EXPECT_EQ(Ipv4::fromBytes(b), QStringLiteral("10.20.30.40"));
+    // Every digit count, as "%d.%d.%d.%d" writes them.
+    const unsigned char edges[4] = {0, 9, 100, 255};
+    EXPECT_EQ(Ipv4::fromBytes(edges), QStringLiteral("0.9.100.255"));
+    const unsigned char tens[4] = {10, 99, 199, 250};
+    EXPECT_EQ(Ipv4::fromBytes(tens), QStringLiteral("10.99.199.250"));
 }

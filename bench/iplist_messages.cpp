@@ -121,7 +121,9 @@ struct Rig
         qint64 length = 0;
         if (scanFrame(bytes, &length) != FrameScan::Complete)
             qFatal("frame not complete");
-        const SessionFrame frame = decodeFrame(bytes.left(length));
+        // The frame as the socket's read leaves it in the client's buffer.
+        QByteArray buffer(bytes.constData(), bytes.size());
+        const SessionFrame frame = takeFrame(buffer, length);
         if (!frameRecordsFit(frame, product_))
             qFatal("records do not fit");
         dispatcher.dispatch(frame, product_);

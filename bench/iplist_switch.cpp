@@ -75,8 +75,7 @@ private:
         m_buffer += s->readAll();
         qint64 len = 0;
         while (scanFrame(m_buffer, &len) == FrameScan::Complete) {
-            const SessionFrame f = decodeFrame(m_buffer.left(len));
-            m_buffer.remove(0, len);
+            const SessionFrame f = takeFrame(m_buffer, len);
             if (f.type == SM_IP_CHANGE_REQUEST) {
                 s->write(encodeFrame(SM_IP_CHANGE_OK, 0, f.payload));
                 s->flush();

@@ -55,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 return 0; // the connection is dropped
             if (scan == FrameScan::NeedMore)
                 break;
-            const SessionFrame frame = decodeFrame(buffer.left(length));
-            buffer.remove(0, length);
+            const SessionFrame frame = takeFrame(buffer, length);
             if (!frameRecordsFit(frame, product))
                 return 0;
             dispatcher.dispatch(frame, product);

@@ -170,7 +170,10 @@ void IpListModel::rebuildDynamicRows(bool resort)
         row.checked = isChecked(ip);
         const auto used = m_usage.isEmpty() ? m_usage.constEnd() : m_usage.constFind(ip);
         if (used != m_usage.constEnd()) {
-            row.cells.append(formatLocalTime(*used));
+            auto text = m_usageText.constFind(*used);
+            if (text == m_usageText.constEnd())
+                text = m_usageText.insert(*used, formatLocalTime(*used));
+            row.cells.append(*text);
             if (!current)
                 row.background = IpRowColor::Unavailable;
         }
@@ -185,6 +188,7 @@ void IpListModel::loadUsageHistory()
 {
     const QList<UsageHistoryFile::Record> records = UsageHistoryFile::read(m_usagePath);
     m_usage.clear();
+    m_usageText.clear();
     m_usage.reserve(records.size());
     for (const UsageHistoryFile::Record &r : records)
         m_usage.insert(r.address, r.time);
@@ -199,6 +203,7 @@ void IpListModel::recordUse(const QString &address, quint64 time)
 void IpListModel::resetUsageHistory(const QString &address, quint64 time)
 {
     m_usage.clear();
+    m_usageText.clear();
     // Without an address in use there is nothing to record: the history is
     // simply empty (a record for the empty text would read 255.255.255.255).
     QList<UsageHistoryFile::Record> records;

@@ -153,6 +153,10 @@ private:
     int m_product = 0;
     QList<DynamicIpList> m_dynamic;
     QHash<QString, quint64> m_usage;
+    // The shown text of each time in m_usage: every rebuild shows them all
+    // again, and each conversion to local time reads the zone anew.
+    // Emptied with m_usage.
+    QHash<quint64, QString> m_usageText;
     // The lists keep their order (the file's, the server's); the sets answer
     // "is it in the list" for lists of up to 122,880 addresses.
     QStringList m_checked;

@@ -221,8 +221,7 @@ void ClientSock::processBuffer()
     case FrameScan::Complete:
         break;
     }
-    const SessionFrame frame = decodeFrame(m_buffer.left(length));
-    m_buffer.remove(0, length);
+    const SessionFrame frame = takeFrame(m_buffer, length);
     m_frameDeadline.stop();
     const int productType = m_host.productType();
     if (!frameRecordsFit(frame, productType)) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace SessionWire;
 
@@ -128,6 +129,26 @@ SessionFrame decodeFrame(const QByteArray &bytes)
     f.type = int(getU32(bytes.constData() + 4));
     f.param = getU32(bytes.constData() + 8);
     f.payload = bytes.mid(kHeaderSize);
+    return f;
+}
+
+SessionFrame takeFrame(QByteArray &buffer, qint64 length)
+{
+    length = std::min<qint64>(length, buffer.size());
+    if (length < kHeaderSize) {
+        buffer.remove(0, length);
+        return {};
+    }
+    SessionFrame f;
+    f.type = int(getU32(buffer.constData() + 4));
+    f.param = getU32(buffer.constData() + 8);
+    if (length == buffer.size()) {
+        buffer.remove(0, kHeaderSize); // moves the start, copies nothing
+        f.payload = std::exchange(buffer, QByteArray());
+    } else {
+        f.payload = QByteArray(buffer.constData() + kHeaderSize, length - kHeaderSize);
+        buffer.remove(0, length);
+    }
     return f;
 }
 

@@ -86,6 +86,10 @@ FrameScan scanFrame(const QByteArray &buffer, qint64 *frameLength);
 QByteArray encodeFrame(int type, uint32_t param, const QByteArray &payload = {});
 // Splits a whole frame (as scanFrame found it) into its parts.
 SessionFrame decodeFrame(const QByteArray &bytes);
+// Takes the first frame, `length` bytes as scanFrame found it, out of
+// `buffer`. When the buffer holds that frame alone it becomes the payload
+// itself, with no copy (lists run to 491,520 bytes).
+SessionFrame takeFrame(QByteArray &buffer, qint64 length);
 
 // Whether the records the param announces fit the payload capacity (the
 // receiver's 491,520 bytes). List types read their records with the product

@@ -441,3 +441,39 @@ TEST(SessionFrame, DecodeSplitsAWholeFrame)
     EXPECT_EQ(f.param, 9u);
     EXPECT_EQ(SessionDecode::address(f), QStringLiteral("1.2.3.4"));
 }
+
+TEST(SessionFrame, TakeFrameLeavesWhatFollowsAndSparesSharedBytes)
+{
+    const QByteArray one = rawFrame(16, SM_IP_RELEASED, 9, QByteArray("\x01\x02\x03\x04", 4));
+    const QByteArray two = rawFrame(20, SM_EXPIRE_DATE, 0, QByteArray(8, '\x05'));
+    struct Case
+    {
+        const char *name;
+        QByteArray buffer;
+        QByteArray payload;
+        QByteArray left;
+    } cases[] = {
+        {"alone", one, one.mid(12), {}},
+        {"followed by a whole frame", one + two, one.mid(12), two},
+        {"followed by a partial frame", one + two.left(5), one.mid(12), two.left(5)},
+    };
+    for (Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        // Once as the only holder of the bytes, once with a copy that
+        // must keep them.
+        for (bool shared : {false, true}) {
+            QByteArray buffer(c.buffer.constData(), c.buffer.size());
+            const QByteArray copy = shared ? buffer : QByteArray();
+            qint64 length = 0;
+            ASSERT_EQ(scanFrame(buffer, &length), FrameScan::Complete);
+            const SessionFrame f = takeFrame(buffer, length);
+            EXPECT_EQ(f.type, SM_IP_RELEASED);
+            EXPECT_EQ(f.param, 9u);
+            EXPECT_EQ(f.payload, c.payload);
+            EXPECT_EQ(buffer, c.left);
+            if (shared) {
+                EXPECT_EQ(copy, c.buffer);
+            }
+        }
+    }
+}

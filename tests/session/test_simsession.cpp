@@ -85,9 +85,7 @@ public:
             return {-1, 0, {}};
         qint64 length = 0;
         scanFrame(m_buffer, &length);
-        const SessionFrame f = decodeFrame(m_buffer.left(length));
-        m_buffer.remove(0, length);
-        return f;
+        return takeFrame(m_buffer, length);
     }
     bool closedByPeer(int ms = 3000)
     {

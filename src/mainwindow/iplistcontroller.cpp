@@ -206,12 +206,12 @@ void IpListController::fillFixedRows(const QList<FixedIpInfo> &records, bool mar
         IpListRows::NewRow row;
         const QString state = stateText(rec.state);
         const bool reported = markReported && m_model.isReported(rec.address);
+        if (rec.days == 0 && hoursLeft.isNull())
+            hoursLeft = daysText(0, now);
         // Columns: address, reported mark, ID, state, days, PC.
         row.cells = {rec.address, reported ? mark : QString(),
                      kt ? ktText : idText(rec.userNumber, userId), state,
-                     rec.days != 0          ? daysText(rec.days, now)
-                     : hoursLeft.isNull() ? (hoursLeft = daysText(0, now))
-                                          : hoursLeft};
+                     rec.days != 0 ? daysText(rec.days, now) : hoursLeft};
         if (!kt)
             row.cells.append(rec.pcName);
         if (state == IpState::Unavailable)

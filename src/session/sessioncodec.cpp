@@ -384,7 +384,7 @@ namespace {
 // The frame's count of records of `size` bytes each. Records past the
 // payload read as zeros, so they are all alike: the first is decoded and
 // the rest share it (a short frame may claim the largest count).
-template <typename T, typename Decode>
+template<typename T, typename Decode>
 QList<T> decodeRecords(const SessionFrame &frame, qint64 size, Decode decode)
 {
     const qint64 count = qint64(frame.param);

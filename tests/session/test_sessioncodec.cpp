@@ -298,7 +298,8 @@ TEST(SessionRecords, CountBeyondTheRecordsSentReadsZeroRecords)
 
     // A payload that ends inside a record: the record's missing bytes and
     // every later record read as zeros, for each kind of list.
-    const QByteArray addresses = encodeAddress(QStringLiteral("1.2.3.4")) + QByteArray("\x05\x06", 2);
+    const QByteArray addresses =
+        encodeAddress(QStringLiteral("1.2.3.4")) + QByteArray("\x05\x06", 2);
     EXPECT_EQ(SessionDecode::addressList({SM_BAD_IP_LIST, 4, addresses}),
               QStringList({QStringLiteral("1.2.3.4"), QStringLiteral("5.6.0.0"),
                            QStringLiteral("0.0.0.0"), QStringLiteral("0.0.0.0")}));

@@ -123,13 +123,8 @@ QByteArray encodeFrame(int type, uint32_t param, const QByteArray &payload)
 
 SessionFrame decodeFrame(const QByteArray &bytes)
 {
-    SessionFrame f;
-    if (bytes.size() < kHeaderSize)
-        return f;
-    f.type = int(getU32(bytes.constData() + 4));
-    f.param = getU32(bytes.constData() + 8);
-    f.payload = bytes.mid(kHeaderSize);
-    return f;
+    QByteArray copy = bytes; // shared: taking the frame copies the payload only
+    return takeFrame(copy, copy.size());
 }
 
 SessionFrame takeFrame(QByteArray &buffer, qint64 length)

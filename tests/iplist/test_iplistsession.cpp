@@ -324,6 +324,17 @@ TEST(ReportedList, MarksRowsAndLeavesOldMarksUntilRebuilt)
     EXPECT_EQ(fx.cell("10.0.0.2", 1), QStringLiteral("!"));
     EXPECT_TRUE(fx.model().isReported(QStringLiteral("10.0.0.1")));
     EXPECT_FALSE(fx.model().isReported(QStringLiteral("10.0.0.2")));
+
+    // Runs of one address, as a frame padded with zero records gives, and
+    // the same address again later: every address counts, the list is kept.
+    const QStringList repeated = {QStringLiteral("10.0.0.3"), QStringLiteral("10.0.0.3"),
+                                  QStringLiteral("0.0.0.0"),  QStringLiteral("0.0.0.0"),
+                                  QStringLiteral("0.0.0.0"),  QStringLiteral("10.0.0.3")};
+    fx.controller.onReportedList(repeated);
+    EXPECT_EQ(fx.model().reportedList(), repeated);
+    EXPECT_TRUE(fx.model().isReported(QStringLiteral("10.0.0.3")));
+    EXPECT_TRUE(fx.model().isReported(QStringLiteral("0.0.0.0")));
+    EXPECT_FALSE(fx.model().isReported(QStringLiteral("10.0.0.1")));
 }
 
 TEST(ChangeCompleted, FixedProductFromXToY)

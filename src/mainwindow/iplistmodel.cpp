@@ -263,20 +263,7 @@ void IpListModel::checkBoxChanged(int row, bool checked, bool onCheckBox)
 void IpListModel::setReportedList(const QStringList &addresses)
 {
     m_reported = addresses;
-    // A frame that counts more records than it carries repeats its zero
-    // record up to the count (122,880 at most): hash each run of one address
-    // once, and size the set for the runs, not for the copies.
-    const auto runStarts = [&addresses](auto &&visit) {
-        for (qsizetype i = 0; i < addresses.size(); ++i) {
-            if (i == 0 || addresses.at(i) != addresses.at(i - 1))
-                visit(addresses.at(i));
-        }
-    };
-    qsizetype runs = 0;
-    runStarts([&runs](const QString &) { ++runs; });
-    m_reportedSet.clear();
-    m_reportedSet.reserve(runs);
-    runStarts([this](const QString &address) { m_reportedSet.insert(address); });
+    m_reportedSet = QSet<QString>(addresses.cbegin(), addresses.cend());
 }
 
 void IpListModel::addReported(const QString &address)

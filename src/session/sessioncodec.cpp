@@ -376,22 +376,29 @@ QByteArray IpShareNotice::encode() const
 
 namespace {
 
+// Records a frame counts but does not carry: all of them, or the first only
+// where the list is a set.
+enum class ZeroRecords { UpToCount, Once };
+
 // The frame's count of records of `size` bytes each. Records past the
 // payload read as zeros, so they are all alike: the first is decoded and
 // the rest share it (a short frame may claim the largest count).
 template<typename T, typename Decode>
-QList<T> decodeRecords(const SessionFrame &frame, qint64 size, Decode decode)
+QList<T> decodeRecords(const SessionFrame &frame, qint64 size, Decode decode,
+                       ZeroRecords zeros = ZeroRecords::UpToCount)
 {
     const qint64 count = qint64(frame.param);
+    // A record the payload ends inside counts as sent: its missing bytes read as zeros.
+    const qint64 sent = std::min(count, (qint64(frame.payload.size()) + size - 1) / size);
+    const qint64 end = zeros == ZeroRecords::UpToCount ? count : std::min(count, sent + 1);
     QList<T> out;
-    out.reserve(qsizetype(count));
+    out.reserve(qsizetype(end));
     const PayloadView view(frame.payload);
     QByteArray scratch;
-    qint64 i = 0;
-    for (; i < count && i * size < frame.payload.size(); ++i)
+    for (qint64 i = 0; i < sent; ++i)
         out.append(decode(view.at(i * size, size, scratch)));
-    if (i < count)
-        out.resize(qsizetype(count), decode(view.at(i * size, size, scratch)));
+    if (sent < end)
+        out.resize(qsizetype(end), decode(view.at(sent * size, size, scratch)));
     return out;
 }
 
@@ -417,6 +424,11 @@ QList<MemoInfo> memoList(const SessionFrame &frame)
 QStringList addressList(const SessionFrame &frame)
 {
     return decodeRecords<QString>(frame, 4, &decodeAddress);
+}
+
+QStringList reportedList(const SessionFrame &frame)
+{
+    return decodeRecords<QString>(frame, 4, &decodeAddress, ZeroRecords::Once);
 }
 
 QString address(const SessionFrame &frame)

@@ -214,6 +214,9 @@ QList<FixedIpInfo> fixedList(const SessionFrame &frame);
 QList<DynamicIpList> dynamicList(const SessionFrame &frame);
 QList<MemoInfo> memoList(const SessionFrame &frame);
 QStringList addressList(const SessionFrame &frame);
+// The reported addresses are a set: the zero address once however many
+// records past the payload the frame counts.
+QStringList reportedList(const SessionFrame &frame);
 QString address(const SessionFrame &frame);
 IpPcNotice ipPcNotice(const SessionFrame &frame);
 IpShareNotice ipShareNotice(const SessionFrame &frame);

@@ -61,7 +61,7 @@ void SessionDispatcher::dispatch(const SessionFrame &frame, int productType)
         Q_EMIT sessionEnded(frame.type);
         break;
     case SM_BAD_IP_LIST:
-        Q_EMIT reportedListReceived(SessionDecode::addressList(frame));
+        Q_EMIT reportedListReceived(SessionDecode::reportedList(frame));
         break;
     case SM_MEMO_LIST:
         Q_EMIT memoListReceived(SessionDecode::memoList(frame));

@@ -325,8 +325,7 @@ TEST(ReportedList, MarksRowsAndLeavesOldMarksUntilRebuilt)
     EXPECT_TRUE(fx.model().isReported(QStringLiteral("10.0.0.1")));
     EXPECT_FALSE(fx.model().isReported(QStringLiteral("10.0.0.2")));
 
-    // Runs of one address, as a frame padded with zero records gives, and
-    // the same address again later: every address counts, the list is kept.
+    // An address more than once: every address counts, the list is kept.
     const QStringList repeated = {QStringLiteral("10.0.0.3"), QStringLiteral("10.0.0.3"),
                                   QStringLiteral("0.0.0.0"),  QStringLiteral("0.0.0.0"),
                                   QStringLiteral("0.0.0.0"),  QStringLiteral("10.0.0.3")};

@@ -303,6 +303,21 @@ TEST(SessionRecords, CountBeyondTheRecordsSentReadsZeroRecords)
     EXPECT_EQ(SessionDecode::addressList({SM_BAD_IP_LIST, 4, addresses}),
               QStringList({QStringLiteral("1.2.3.4"), QStringLiteral("5.6.0.0"),
                            QStringLiteral("0.0.0.0"), QStringLiteral("0.0.0.0")}));
+    // The reported list is a set: the zero address once, whatever the count.
+    const struct
+    {
+        uint32_t count;
+        QStringList reported;
+    } sets[] = {
+        {0, {}},
+        {1, {QStringLiteral("1.2.3.4")}},
+        {2, {QStringLiteral("1.2.3.4"), QStringLiteral("5.6.0.0")}},
+        {4, {QStringLiteral("1.2.3.4"), QStringLiteral("5.6.0.0"), QStringLiteral("0.0.0.0")}},
+        {122880,
+         {QStringLiteral("1.2.3.4"), QStringLiteral("5.6.0.0"), QStringLiteral("0.0.0.0")}}};
+    for (const auto &c : sets)
+        EXPECT_EQ(SessionDecode::reportedList({SM_BAD_IP_LIST, c.count, addresses}), c.reported)
+            << c.count;
     QByteArray dynamic(kDynamicIpListSize + 66, '\x07');
     const QList<DynamicIpList> d = SessionDecode::dynamicList({SM_DYNAMIC_IP_INFO, 3, dynamic});
     ASSERT_EQ(d.size(), 3);

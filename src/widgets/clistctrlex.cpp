@@ -143,7 +143,8 @@ public:
         return at;
     }
 
-    void appendRows(std::vector<Row> &&added)
+    // The items become rows in place: no list of rows in between.
+    void appendItems(std::vector<NewItem> &&added)
     {
         if (added.empty())
             return;
@@ -151,8 +152,13 @@ public:
         beginInsertRows({}, first, first + int(added.size()) - 1);
         rows.reserve(rows.size() + added.size());
         firstCells.expectMore(qsizetype(added.size()));
-        for (Row &r : added) {
-            rows.push_back(std::move(r));
+        for (NewItem &n : added) {
+            Row &r = rows.emplace_back();
+            r.cells = std::move(n.cells);
+            if (r.cells.isEmpty())
+                r.cells.append(QString());
+            r.checked = n.checked;
+            r.data.background = n.background;
             indexAppended(int(rows.size()) - 1);
         }
         endInsertRows();
@@ -529,19 +535,8 @@ void CListCtrlEx::setItemColors(int row, quint32 background, quint32 textColor)
 
 void CListCtrlEx::appendItems(std::vector<NewItem> items)
 {
-    std::vector<Row> rows;
-    rows.reserve(items.size());
-    for (NewItem &n : items) {
-        Row r;
-        r.cells = std::move(n.cells);
-        if (r.cells.isEmpty())
-            r.cells.append(QString());
-        r.checked = n.checked;
-        r.data.background = n.background;
-        rows.push_back(std::move(r));
-    }
     const QScopedValueRollback<bool> reshaping(m_reshaping, true);
-    m_model->appendRows(std::move(rows));
+    m_model->appendItems(std::move(items));
     placeEditor();
 }
 

@@ -260,6 +260,14 @@ TEST(DynamicShuffle, PermutesKeepsLeadBytesAndFollowsTheSeed)
     for (int i = 0; i < a.size(); ++i)
         same += fx.model().dynamicArray()[i].address == a[i].address ? 1 : 0;
     EXPECT_LT(same, 50);
+
+    // The order itself is the one the runtime's generator gives for the seed.
+    fx.model().setDynamicArray(recs.mid(0, 10));
+    fx.model().shuffleDynamic(1700000000);
+    QList<int> order;
+    for (const DynamicIpList &r : fx.model().dynamicArray())
+        order.append(r.address.section(QLatin1Char('.'), 3).toInt());
+    EXPECT_EQ(order, QList<int>({1, 9, 0, 3, 4, 7, 2, 5, 6, 8}));
 }
 
 TEST(CheckBoxRule, OnlyAClickOnTheBoxIsStored)

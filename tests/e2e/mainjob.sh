@@ -90,39 +90,9 @@ if [[ $mode == user ]]; then
     mkdir -p "$work/user"
     boxes=$work/user/boxes.txt
     chown -R nobody:nogroup "$home" "$work/run" "$work/user"
-    cat > "$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/system_bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-    dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=1 > "$work/bus.addr" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 1 50); do [[ -s $work/bus.addr ]] && break; sleep 0.1; done
-    bus=$(head -1 "$work/bus.addr")
-    [[ $bus == unix:* ]] || fail "no private system bus: $bus"
-    "$build/tests/kvo-polkit-standin" "$bus" > "$work/polkit.out" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 1 50); do grep -q ready "$work/polkit.out" && break; sleep 0.1; done
-    grep -q ready "$work/polkit.out" || fail "no stand-in authority: $(cat "$work/polkit.out")"
-    ip netns exec "$NS_CLIENT" "$build/src/helper/kvo-helper" --bus "$bus" --install-dir "$home" \
-        --idle-seconds 600 > "$work/helper.out" 2>&1 &
-    pids+=($!)
-    helper_up() {
-        dbus-send --bus="$bus" --print-reply --dest=org.freedesktop.DBus / \
-            org.freedesktop.DBus.NameHasOwner string:org.kvo.Helper1 2>/dev/null | grep -q "boolean true"
-    }
-    for _ in $(seq 1 50); do helper_up && break; sleep 0.1; done
-    helper_up || fail "kvo-helper is not on the bus"
+    source "$src/scripts/lib/privatebus.sh"
+    privatebus_up "$work" "$build" "$NS_CLIENT" "$home" > "$work/privatebus.out" || fail "$(cat "$work/privatebus.out")"
+    pids+=("${privatebus_pids[@]}")
     client_as_user() {
         ip netns exec "$NS_CLIENT" setpriv --reuid=nobody --regid=nogroup --clear-groups \
             --inh-caps=-all --bounding-set=-all --no-new-privs \

@@ -71,6 +71,7 @@ struct Method
     bool reset; // the reset action, else the connect action
 };
 
+// clang-format off
 constexpr Method kMethods[] = {
     {"StartOpenVpn", "suuss", false},
     {"StopOpenVpn", "u", false},
@@ -79,11 +80,13 @@ constexpr Method kMethods[] = {
     {"LinkStatus", "u", false},
     {"LinkAddress", "u", false},
     {"LinkStatistics", "u", false},
+    {"LinkProtection", "u", false},
     {"ResetConnections", "asu", true},
     {"TunDeviceAvailable", "", false},
     {"BlockOutside", "sas", false},
     {"Unblock", "", false},
 };
+// clang-format on
 
 const Method *findMethod(const QString &name)
 {
@@ -481,6 +484,11 @@ QDBusMessage HelperService::linkCall(const QDBusMessage &message)
         QString address;
         const unsigned r = m_dialUp.getProjectedIp(handle, &address);
         return message.createReply(QVariantList {r, address});
+    }
+    if (member == QLatin1String("LinkProtection")) {
+        QString protection;
+        const unsigned r = m_dialUp.getProtection(handle, &protection);
+        return message.createReply(QVariantList {r, protection});
     }
     Ras::Statistics stats;
     const unsigned r = m_dialUp.getStatistics(handle, &stats);

@@ -52,9 +52,11 @@ enum Error : unsigned {
     PppTimeout = 718,
     PppNoProtocolsConfigured = 720,
     PppLcpTerminated = 734,
+    NoRemoteEncryption = 742, // the server would not encrypt the link (PPTP without MPPE)
     ServerIdentity = 778, // the server did not prove its identity
+    SecurityNegotiation = 789, // the server refused the key exchange (proposals, pre-shared key)
+    VpnTimeout = 809, // the server did not answer the key exchange (L2TP/IPsec)
     BadServerName = 868, // the server address is neither an IPv4 address nor a host name
-    VpnTimeout = 809, // the key exchange with the server failed (L2TP/IPsec)
 };
 
 // Entry options in use.
@@ -169,4 +171,7 @@ public:
     // Safe from any thread: sets the event when the connection ends.
     virtual unsigned notifyOnDisconnection(Ras::Handle handle,
                                            std::shared_ptr<AutoResetEvent> event) = 0;
+    // The link's encryption as negotiated ("MPPE 128-bit stateless",
+    // "IPsec ESP AES_CBC_256/HMAC_SHA1_96"); empty until it is up.
+    virtual unsigned getProtection(Ras::Handle handle, QString *protection) = 0;
 };

@@ -1,5 +1,6 @@
 #include "dialupppp.h"
 
+#include "hostroute.h"
 #include "inifile.h"
 #include "ipv4.h"
 
@@ -12,6 +13,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "processlist.h"
 
@@ -22,6 +24,20 @@ namespace {
 // Handles of connections this process did not dial (found in the process
 // list): the marker bit and the process id.
 constexpr Ras::Handle kForeignBit = Ras::Handle(1) << 40;
+
+// L2TP/IPsec servers are set up for the Windows client, whose IKEv1 and ESP
+// proposals are AES or 3DES with SHA-1 (and MODP 2048 or 1024): those
+// first, then strongSwan's own defaults.
+const QByteArray kIkeProposals =
+    "aes256-sha1-modp2048,aes128-sha1-modp2048,aes256-sha1-modp1024,aes128-sha1-modp1024,"
+    "3des-sha1-modp1024,default";
+const QByteArray kEspProposals = "aes256-sha1,aes128-sha1,3des-sha1,default";
+// How long the key exchange may take before the server counts as silent
+// (809); charon alone would retransmit for almost three minutes.
+constexpr int kIpsecSeconds = 20;
+// After xl2tpd says the server closed the L2TP call, how long its word on
+// pppd's exit status may take.
+constexpr int kCarrierGraceMs = 2000;
 
 QString findProgram(const QString &name)
 {
@@ -102,8 +118,9 @@ QString foreignEntryName(const ProcessEntry &p)
 
 DialUpPrograms DialUpPrograms::fromSystem()
 {
+    const QString stdbuf = QStandardPaths::findExecutable(QStringLiteral("stdbuf"));
     return {findProgram(QStringLiteral("pppd")), findProgram(QStringLiteral("pptp")),
-            findProgram(QStringLiteral("xl2tpd")), findProgram(QStringLiteral("swanctl"))};
+            findProgram(QStringLiteral("xl2tpd")), findProgram(QStringLiteral("swanctl")), stdbuf};
 }
 
 unsigned PppExit::toRasError(int status, bool deviceConnected)
@@ -168,8 +185,12 @@ struct PppDialUp::Dial
     bool ended = false;
     bool noAnswer = false;
     int pppStatus = -1; // L2TP: pppd's exit status as xl2tpd reports it
+    unsigned failure = 0; // what a line has shown the dial's error to be
     QString interfaceName;
     QString localIp;
+    QString ipsecProposal; // the ESP proposal charon selected, until the SA is up
+    QString protection; // the link's encryption, once negotiated
+    HostRoute route; // to the server along the machine's own way there
     QList<std::shared_ptr<AutoResetEvent>> watchers;
 };
 
@@ -190,18 +211,30 @@ std::vector<QProcess *> &orphanedLinks()
 PppDialUp::~PppDialUp()
 {
     // The links stay up, as dial-up connections outlive their dialler; only
-    // our bookkeeping goes. Wake whoever waits for a disconnection.
+    // our bookkeeping goes. A dial still on its way ends: nobody would hear
+    // how it went. Wake whoever waits for a disconnection.
     QMutexLocker lock(&m_mutex);
     for (const auto &d : std::as_const(m_dials)) {
         if (d->process) {
             d->process->disconnect(this);
             d->process->setParent(nullptr);
+            if (!d->connected)
+                d->process->terminate();
             // QProcess would kill its child on destruction: let it run on.
             d->process->closeReadChannel(QProcess::StandardOutput);
             orphanedLinks().push_back(d->process);
         }
         for (const auto &w : std::as_const(d->watchers))
             w->close();
+        if (d->connected) {
+            // The server's host route stays with the link; the next dial
+            // takes it over by its protocol number.
+            d->route.release();
+        } else if (d->l2tp && d->stepIndex > 0) {
+            QProcess::startDetached(
+                m_programs.swanctl,
+                {QStringLiteral("--terminate"), QStringLiteral("--ike"), d->entryName});
+        }
     }
 }
 
@@ -310,6 +343,11 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
         return Ras::CannotLoadString;
     const QString dir = d->secrets->path();
     const QString server = entry.localPhoneNumber;
+    // A host name is resolved by the programs themselves; pptp then keeps
+    // its own host route.
+    bool routed = false;
+    if (isDottedIpv4(server))
+        routed = d->route.add(server);
 
     // The user's credentials only ever reach pppd through this file.
     QByteArray options = "name " + pppQuoted(params.userName) + "\npassword " +
@@ -317,9 +355,17 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
     options += "noauth\nrefuse-pap\nrefuse-eap\nrefuse-mschap\n";
     if (!(entry.options & Ras::OptRequireChap))
         options += "refuse-chap\n";
+    // PPTP carries the user's traffic in the clear unless MPPE encrypts it:
+    // a server that will not encrypt is refused (742). L2TP is inside IPsec.
+    if (!d->l2tp)
+        options += "require-mppe-128\n";
+    // The default route through the link, also where the machine has one
+    // (restored when the link ends); the host route keeps the server's way.
     if (entry.options & Ras::OptRemoteDefaultGateway)
-        options += "defaultroute\n";
-    options += "usepeerdns\nnobsdcomp\nnodeflate\n";
+        options += "defaultroute\nreplacedefaultroute\n";
+    // No "usepeerdns": pppd would leave /etc/ppp/resolv.conf behind, and
+    // Debian's ip-up hook would rewrite the machine's /etc/resolv.conf.
+    options += "nobsdcomp\nnodeflate\n";
     const QString optionsPath = dir + QStringLiteral("/options");
 
     if (!d->l2tp) {
@@ -329,17 +375,21 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
                          {QStringLiteral("nodetach"), QStringLiteral("logfd"), QStringLiteral("1"),
                           QStringLiteral("ipparam"), params.entryName, QStringLiteral("file"),
                           optionsPath, QStringLiteral("pty"),
-                          QStringLiteral("\"%1\" %2 --nolaunchpppd").arg(m_programs.pptp, server)},
+                          QStringLiteral("\"%1\" %2 --nolaunchpppd%3")
+                              .arg(m_programs.pptp, server,
+                                   routed ? QStringLiteral(" --nohostroute") : QString())},
                          0});
     } else {
         options += "ipparam " + pppQuoted(params.entryName) + "\nlogfd 2\n";
         const QString swanConf = dir + QStringLiteral("/swanctl.conf");
         const QByteArray swan = "connections {\n  " + params.entryName.toUtf8() +
             " {\n    remote_addrs = " + server.toUtf8() +
-            "\n    version = 1\n    local {\n      auth = psk\n    }\n    remote {\n"
+            "\n    version = 1\n    proposals = " + kIkeProposals +
+            "\n    local {\n      auth = psk\n    }\n    remote {\n"
             "      auth = psk\n    }\n    children {\n      " +
             params.entryName.toUtf8() +
-            " {\n        mode = transport\n        local_ts = dynamic[udp/1701]\n"
+            " {\n        mode = transport\n        esp_proposals = " + kEspProposals +
+            "\n        local_ts = dynamic[udp/1701]\n"
             "        remote_ts = dynamic[udp/1701]\n      }\n    }\n  }\n}\n"
             "secrets {\n  ike-kvo {\n    secret = " +
             pppQuoted(psk) + "\n  }\n}\n";
@@ -353,10 +403,17 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
         d->steps.append({m_programs.swanctl,
                          {QStringLiteral("--load-all"), QStringLiteral("--file"), swanConf},
                          711});
-        d->steps.append(
-            {m_programs.swanctl,
-             {QStringLiteral("--initiate"), QStringLiteral("--child"), params.entryName},
-             Ras::VpnTimeout});
+        // Its lines as they come: a refusal ends the dial at once.
+        QStringList initiate {QStringLiteral("--initiate"), QStringLiteral("--child"),
+                              params.entryName, QStringLiteral("--timeout"),
+                              QString::number(kIpsecSeconds)};
+        QString initiator = m_programs.swanctl;
+        if (!m_programs.stdbuf.isEmpty()) {
+            initiate.prepend(m_programs.swanctl);
+            initiate.prepend(QStringLiteral("-oL"));
+            initiator = m_programs.stdbuf;
+        }
+        d->steps.append({initiator, initiate, Ras::VpnTimeout});
         d->steps.append({m_programs.xl2tpd,
                          {QStringLiteral("-D"), QStringLiteral("-c"), xlConf, QStringLiteral("-p"),
                           dir + QStringLiteral("/xl2tpd.pid"), QStringLiteral("-C"),
@@ -434,6 +491,12 @@ Line classify(const QString &line)
     static const QRegularExpression localIp(QStringLiteral("local\\s+IP address\\s+(\\S+)"));
     static const QRegularExpression pppExit(
         QStringLiteral("pppd exited for call \\S+ with code (\\d+)"));
+    static const QRegularExpression mppe(
+        QStringLiteral("MPPE (\\d{2,3})-bit (stateless|stateful) compression enabled"));
+    static const QRegularExpression espProposal(
+        QStringLiteral("selected proposal: ESP:([A-Z0-9_/]{1,80})$"));
+    static const QRegularExpression childUp(QStringLiteral("CHILD_SA \\S+ established with SPIs"));
+    static const QRegularExpression carrierDown(QStringLiteral("Connection (\\d+ )?closed to \\S"));
 
     Line out;
     if (auto m = usingIf.match(line); m.hasMatch()) {
@@ -444,6 +507,10 @@ Line classify(const QString &line)
                plainInterfaceName(m.captured(1)) ? m.captured(1) : QString()};
     } else if (line.contains(QLatin1String("authentication succeeded"))) {
         out.kind = Line::Authenticated;
+    } else if (line.startsWith(QLatin1String("CHAP authentication failed")) ||
+               line.startsWith(QLatin1String("MS-CHAP authentication failed")) ||
+               line.startsWith(QLatin1String("PAP authentication failed"))) {
+        out.kind = Line::AuthFailed;
     } else if (auto m = localIp.match(line); m.hasMatch()) {
         static const QRegularExpression dotted(
             QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
@@ -455,7 +522,25 @@ Line classify(const QString &line)
         out.kind = Line::Projected;
     } else if (line.contains(QLatin1String("Connection established to"))) {
         out.kind = Line::CarrierUp;
+    } else if (carrierDown.match(line).hasMatch()) {
+        out.kind = Line::CarrierDown;
+    } else if (auto m = mppe.match(line); m.hasMatch()) {
+        out = {Line::Encrypted, QStringLiteral("MPPE %1-bit %2").arg(m.captured(1), m.captured(2))};
+    } else if (line.contains(QLatin1String("MPPE required but peer"))) {
+        out.kind = Line::EncryptionRefused;
+    } else if (auto m = espProposal.match(line); m.hasMatch()) {
+        // The extended sequence numbers part says nothing about the cipher.
+        QStringList parts = m.captured(1).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        parts.removeIf([](const QString &p) { return p.endsWith(QLatin1String("EXT_SEQ")); });
+        out = {Line::IpsecProposal, parts.join(QLatin1Char('/'))};
+    } else if (childUp.match(line).hasMatch()) {
+        out.kind = Line::IpsecUp;
+    } else if (line.contains(QLatin1String("received NO_PROPOSAL_CHOSEN")) ||
+               line.contains(QLatin1String("received AUTHENTICATION_FAILED")) ||
+               line.contains(QLatin1String("decryption failed?"))) {
+        out.kind = Line::IpsecRefused;
     } else if (line.contains(QLatin1String("Connection refused")) ||
+               line.contains(QLatin1String("Could not open control connection")) ||
                line.contains(QLatin1String("Connection timed out")) ||
                line.contains(QLatin1String("No route to host")) ||
                line.contains(QLatin1String("Maximum retries exceeded"))) {
@@ -519,7 +604,10 @@ void PppDialUp::onLine(Dial *d, const QString &line)
         d->deviceConnected = true;
         break;
     case PppOutput::Line::NoAnswer:
-        if (!d->deviceConnected)
+        // pptp says so only while it opens its control connection, which
+        // comes after pppd's "Connect:" to pptp's pty; xl2tpd also when an
+        // established tunnel dies.
+        if (!d->l2tp || !d->deviceConnected)
             d->noAnswer = true;
         if (d->l2tp && d->process)
             d->process->terminate(); // xl2tpd would keep trying
@@ -527,6 +615,39 @@ void PppDialUp::onLine(Dial *d, const QString &line)
     case PppOutput::Line::PppExited:
         // xl2tpd outlives its pppd: the link's life is pppd's.
         d->pppStatus = event.status;
+        if (d->process)
+            d->process->terminate();
+        break;
+    case PppOutput::Line::CarrierDown:
+        // The server closed the L2TP call or tunnel: xl2tpd ends pppd and
+        // then waits on for good, saying pppd's status only when it had
+        // ended first. A moment for that line, then the link is over.
+        if (d->l2tp) {
+            QTimer::singleShot(kCarrierGraceMs, this, [this, handle = d->handle] {
+                Dial *dial = find(handle);
+                if (dial && !dial->ended && dial->process)
+                    dial->process->terminate();
+            });
+        }
+        break;
+    case PppOutput::Line::AuthFailed:
+        d->failure = Ras::AuthenticationFailure;
+        break;
+    case PppOutput::Line::Encrypted:
+        d->protection = event.value;
+        break;
+    case PppOutput::Line::EncryptionRefused:
+        d->failure = Ras::NoRemoteEncryption;
+        break;
+    case PppOutput::Line::IpsecProposal:
+        d->ipsecProposal = event.value;
+        break;
+    case PppOutput::Line::IpsecUp:
+        d->protection = QStringLiteral("IPsec ESP %1").arg(d->ipsecProposal).trimmed();
+        break;
+    case PppOutput::Line::IpsecRefused:
+        // charon would try on until the time-out: the answer is in.
+        d->failure = Ras::SecurityNegotiation;
         if (d->process)
             d->process->terminate();
         break;
@@ -552,7 +673,7 @@ void PppDialUp::onStepFinished(Dial *d, int exitCode, bool crashed)
         if (d->hungUp) {
             finish(d, 0);
         } else if (crashed || exitCode != 0) {
-            finish(d, step.errorOnFailure);
+            finish(d, d->failure ? d->failure : step.errorOnFailure);
         } else {
             ++d->stepIndex;
             startStep(d);
@@ -569,8 +690,10 @@ void PppDialUp::onStepFinished(Dial *d, int exitCode, bool crashed)
             error = Ras::FromDevice;
         else
             error = PppExit::toRasError(exitCode, d->deviceConnected);
-        if (d->noAnswer && !d->deviceConnected)
+        if (d->noAnswer)
             error = Ras::NoAnswer;
+        if (d->failure)
+            error = d->failure;
     }
     finish(d, error);
 }
@@ -604,6 +727,7 @@ void PppDialUp::finish(Dial *d, unsigned error)
         d->process = nullptr;
     }
     d->secrets.reset(); // removes the credentials
+    d->route.remove();
     if (report && notify)
         notify(state, error);
 }
@@ -653,6 +777,15 @@ unsigned PppDialUp::getProjectedIp(Ras::Handle handle, QString *address)
     if (!d->connected || d->localIp.isEmpty())
         return 731; // the protocol is not configured (yet)
     *address = d->localIp;
+    return 0;
+}
+
+unsigned PppDialUp::getProtection(Ras::Handle handle, QString *protection)
+{
+    Dial *d = find(handle);
+    if (!d || d->ended)
+        return Ras::InvalidHandle;
+    *protection = d->connected ? d->protection : QString();
     return 0;
 }
 

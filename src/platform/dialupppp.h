@@ -19,6 +19,9 @@ struct DialUpPrograms
     QString pptp;
     QString xl2tpd;
     QString swanctl;
+    // coreutils' stdbuf, which has swanctl write its progress a line at a
+    // time (on a pipe it would come all at once when it ends); empty: none.
+    QString stdbuf;
 
     // From PATH, with /usr/sbin and /sbin added (where these programs live).
     static DialUpPrograms fromSystem();
@@ -44,8 +47,16 @@ struct Line
         LocalAddress, // "local  IP address 10.0.0.2": `value` is the address
         Projected, // "remote IP address ...": the link is up
         CarrierUp, // xl2tpd "Connection established to ...": the L2TP tunnel
+        CarrierDown, // xl2tpd "Connection closed to ...": the L2TP call or tunnel has ended
+        AuthFailed, // pppd "CHAP authentication failed": the server refused the credentials
         NoAnswer, // the server refused, timed out, unreachable, retries used up
         PppExited, // xl2tpd "pppd exited for call N with code C": `status`
+        Encrypted, // "MPPE 128-bit stateless compression enabled": `value` "MPPE 128-bit stateless"
+        EncryptionRefused, // "MPPE required but peer refused" (or "... negotiation failed")
+        IpsecProposal, // charon "selected proposal: ESP:...": `value` the algorithms
+        IpsecUp, // charon "CHILD_SA KVO{1} established with SPIs ...": L2TP is protected
+        IpsecRefused, // the server answered the key exchange with a refusal, or
+                      // with what the pre-shared key does not decrypt
     };
     Kind kind = None;
     QString value;
@@ -54,7 +65,8 @@ struct Line
 // The meaning of one trimmed line. An interface that is no plain interface
 // name (1-15 of letters, digits, ".", "_", "-"; not "." or "..") and a local
 // address that is no dotted IPv4 address are no event: they would name a
-// file under /sys/class/net or reach the main window.
+// file under /sys/class/net or reach the main window; so is a proposal of
+// anything but A-Z, 0-9, "_" and "/" (at most 80).
 Line classify(const QString &line);
 // Cuts output into trimmed lines as it arrives (UTF-8); `carry` keeps a
 // line's start until its end arrives. Empty lines are skipped.
@@ -88,6 +100,7 @@ public:
     unsigned enumConnections(QList<Ras::Connection> *out, int capacity, int *count) override;
     unsigned notifyOnDisconnection(Ras::Handle handle,
                                    std::shared_ptr<AutoResetEvent> event) override;
+    unsigned getProtection(Ras::Handle handle, QString *protection) override;
 
     // Reads an entry back from a phone-book file (for the driver's checks
     // and the tests). False when the file or the entry is missing.

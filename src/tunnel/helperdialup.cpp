@@ -186,6 +186,15 @@ unsigned HelperDialUp::getProjectedIp(Ras::Handle handle, QString *address)
     return reply.arguments().at(0).toUInt();
 }
 
+unsigned HelperDialUp::getProtection(Ras::Handle handle, QString *protection)
+{
+    const QDBusMessage reply = call(QStringLiteral("LinkProtection"), {uint(handle)});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+        return Ras::InvalidHandle;
+    *protection = reply.arguments().at(1).toString();
+    return reply.arguments().at(0).toUInt();
+}
+
 unsigned HelperDialUp::getStatistics(Ras::Handle handle, Ras::Statistics *stats)
 {
     const QDBusMessage reply = call(QStringLiteral("LinkStatistics"), {uint(handle)});

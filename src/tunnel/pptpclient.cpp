@@ -114,6 +114,14 @@ QString PptpClient::GetAssignedIp()
     return address;
 }
 
+QString PptpClient::protection()
+{
+    QString text;
+    if (m_dialUp.getProtection(handle(), &text) != 0)
+        return QString();
+    return text;
+}
+
 QString PptpClient::GetStatistics()
 {
     Ras::Statistics stats;

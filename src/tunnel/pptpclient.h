@@ -24,6 +24,9 @@ public:
     QString GetAssignedIp() override;
     QString GetStatistics() override;
     int tunnelType() const override;
+    // The link's encryption as the dial-up layer negotiated it; empty when
+    // there is none (or no link).
+    QString protection();
 
     // The status query into the status record; its result (0, or
     // Ras::InvalidHandle once the connection has gone).

@@ -14,6 +14,7 @@ const QString kTunnelUpText = QStringLiteral("VPN터널이 연결되었습니다
 const QString kLogTunnelUp = QStringLiteral("VPN터널이 연결됨");
 const QString kLogTunnelLost = QStringLiteral("VPN터널이 끊어짐");
 const QString kLogServerRefused = QStringLiteral("서버에 연결 실패");
+const QString kLogEncryption = QStringLiteral("터널 암호화: %1");
 } // namespace
 
 TunnelEvents::TunnelEvents(TunnelHost &host, TunnelFlags &flags, QObject *parent)
@@ -221,6 +222,10 @@ void TunnelEvents::tunnelUpActions(bool dialUp)
 {
     m_flags.setTunnelUp(true);
     m_host.log(kLogTunnelUp);
+    if (auto *dial = dynamic_cast<PptpClient *>(m_host.tunnelDriver()); dial && dialUp) {
+        if (const QString protection = dial->protection(); !protection.isEmpty())
+            m_host.log(kLogEncryption.arg(protection));
+    }
     m_host.openSession();
     m_connectTime = m_host.currentTime();
     if (QTimer *t = m_host.timer(kElapsedTimer))

@@ -131,7 +131,7 @@ struct Wired
         ClientWiring::Outside outside;
         outside.dialUp = std::make_unique<PppDialUp>(DialUpPrograms {
             kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
-            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl")});
+            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl"), QString()});
         outside.tunDevice = home.file(QStringLiteral("tun"));
         outside.resetter = std::make_unique<NoReset>();
         outside.hotKey = std::make_unique<FreeHotKey>();

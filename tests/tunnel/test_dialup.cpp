@@ -22,7 +22,7 @@ const QString kFakes = QStringLiteral(KVO_TUNNEL_FAKES_DIR);
 DialUpPrograms fakePrograms()
 {
     return {kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
-            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl")};
+            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl"), QString()};
 }
 
 // A program folder, the stand-in programs with a folder for what they were

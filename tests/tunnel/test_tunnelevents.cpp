@@ -377,7 +377,8 @@ struct DialEventsRig
     QTemporaryDir log;
     ScriptedPrompter prompter;
     PppDialUp dialUp {{kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
-                       kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl")}};
+                       kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl"),
+                       QString()}};
     PptpClient driver {1, dialUp, prompter};
     RecordingHost host;
     std::unique_ptr<TunnelEvents> events;

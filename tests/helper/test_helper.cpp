@@ -521,6 +521,9 @@ TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
     QString address;
     EXPECT_EQ(dialUp.getProjectedIp(handle, &address), 0u);
     EXPECT_EQ(address, u"10.7.0.5"_s);
+    QString protection;
+    EXPECT_EQ(dialUp.getProtection(handle, &protection), 0u);
+    EXPECT_EQ(protection, u"MPPE 128-bit stateless"_s);
     QList<Ras::Connection> connections;
     int count = 0;
     EXPECT_EQ(dialUp.enumConnections(&connections, 20, &count), 0u);
@@ -536,6 +539,7 @@ TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
     EXPECT_EQ(count, 0);
     Ras::ConnStatus status;
     EXPECT_EQ(dialUp.getConnectStatus(handle, &status), unsigned(Ras::InvalidHandle));
+    EXPECT_EQ(dialUp.getProtection(handle, &protection), unsigned(Ras::InvalidHandle));
 }
 
 TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)

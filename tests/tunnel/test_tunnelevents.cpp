@@ -412,6 +412,10 @@ TEST(TunnelDialUpEvents, StateTextsThenTunnelUpWithALinkWatcher)
                       QStringLiteral("컴퓨터를 네트워크에 등록중입니다.."),
                       QStringLiteral("컴퓨터를 네트워크에 등록했습니다.."), kUp}));
     EXPECT_EQ(rig.host.count(QStringLiteral("openSession")), 1);
+    // The log says how the link is encrypted.
+    EXPECT_EQ(rig.host.logLines,
+              (QStringList {QStringLiteral("VPN터널이 연결됨"),
+                            QStringLiteral("터널 암호화: MPPE 128-bit stateless")}));
 
     // A log-out hangs up: the watcher reports no loss.
     rig.events->setLoggingOut(true);

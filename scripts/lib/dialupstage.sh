@@ -29,6 +29,7 @@
 #                                           # folder signed in to "demo"
 #   dialup_server stop|start                # the tunnel server of the type
 #   dialup_client [NAME=VALUE ...]          # the client with "boot"; $client
+#   dialup_machine_state, dialup_link_programs  # what a dial may not leave behind
 #   dialup_down                             # stops everything, removes the namespaces
 #
 #   dialup_account ID [SETTING ...]         # the program folder signed in to another
@@ -269,6 +270,34 @@ dialup_account() {
     "$build/sim/kvo-save-credentials" "$home" "$id" demo1234 Option/BootStart=1 "Entry/IsPPTP=$tunnel" \
         Entry/ServiceType=1 Entry/IsAutoChange=0 "$@"
     for a in 211.1.1.1 211.1.1.2 211.1.1.3; do printf "$(printf '\\x%02x' ${a//./ })"; done > "$home/CheckedIP"
+}
+
+# What a dial may not leave changed on the client's machine: routes, links,
+# IPsec state and policies, /etc/ppp, /etc/swanctl, /etc/resolv.conf and,
+# for L2TP, charon's security associations.
+dialup_machine_state() {
+    echo "== routes"
+    ip -n "$NS_CLIENT" route show table all | grep -v '^local\|^broadcast\|fe80::\|ff00::' || true
+    echo "== links"
+    ip -n "$NS_CLIENT" -o link show | awk '{print $2}'
+    echo "== xfrm"
+    ip -n "$NS_CLIENT" xfrm state
+    ip -n "$NS_CLIENT" xfrm policy
+    echo "== files"
+    find /etc/ppp /etc/swanctl /etc/resolv.conf -type f -print0 2>/dev/null | sort -z | xargs -0 md5sum
+    if [[ $type == l2tp ]]; then
+        echo "== sas"
+        ip netns exec "$NS_CLIENT" swanctl --list-sas 2>/dev/null | grep -v "^plugin '" || true
+    fi
+}
+
+# The tunnel programs running in the client's machine, "PID NAME" a line.
+dialup_link_programs() {
+    local p name
+    for p in $(ip netns pids "$NS_CLIENT"); do
+        name=$(cat "/proc/$p/comm" 2>/dev/null) || continue
+        case $name in pppd | pptp | xl2tpd) echo "$p $name" ;; esac
+    done
 }
 
 dialup_client() {

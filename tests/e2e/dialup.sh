@@ -101,7 +101,7 @@ begin_case() { # NAME ACCOUNT [SETTING ...]
     echo "$work/case" > "$work/case-dir"
     chmod 644 "$work/case-dir"
     : > "$work/client.out"
-    machine_state > "$work/state.before"
+    dialup_machine_state > "$work/state.before"
 }
 end_case() { # keeps the transcripts
     if [[ -n $out ]]; then
@@ -113,28 +113,14 @@ end_case() { # keeps the transcripts
     echo "ok: $type $case_name ($SECONDS s)"
 }
 
-# What a dial may not leave changed on the client's machine.
-machine_state() {
-    echo "== routes"; ip -n "$NS_CLIENT" route show table all | grep -v '^local\|^broadcast\|fe80::\|ff00::' || true
-    echo "== links"; ip -n "$NS_CLIENT" -o link show | awk '{print $2}'
-    echo "== xfrm"; ip -n "$NS_CLIENT" xfrm state; ip -n "$NS_CLIENT" xfrm policy
-    echo "== files"; find /etc/ppp /etc/swanctl /etc/resolv.conf -type f -print0 2>/dev/null | sort -z | xargs -0 md5sum
-    if [[ $type == l2tp ]]; then echo "== sas"; ip netns exec "$NS_CLIENT" swanctl --list-sas 2>/dev/null | grep -v "^plugin '" || true; fi
-}
-link_programs() { # the tunnel programs running in the client's machine
-    local p
-    for p in $(ip netns pids "$NS_CLIENT"); do
-        case $(cat "/proc/$p/comm" 2>/dev/null) in pppd | pptp | xl2tpd) echo "$p $(cat "/proc/$p/comm" 2>/dev/null)" ;; esac
-    done
-}
 nothing_left() {
     local i
     for i in $(seq 1 100); do
-        [[ -z $(link_programs) ]] && machine_state > "$work/state.after" &&
+        [[ -z $(dialup_link_programs) ]] && dialup_machine_state > "$work/state.after" &&
             cmp -s "$work/state.before" "$work/state.after" && return 0
         sleep 0.1
     done
-    [[ -z $(link_programs) ]] || fail "left running: $(link_programs | tr '\n' ' ')"
+    [[ -z $(dialup_link_programs) ]] || fail "left running: $(dialup_link_programs | tr '\n' ' ')"
     fail "the machine is not as before: $(diff "$work/state.before" "$work/state.after")"
 }
 wait_for() { # count pattern seconds

@@ -330,6 +330,8 @@ ClientWiring::~ClientWiring()
     delete m_memo.data();
     if (m_outsideGuard)
         m_outsideGuard->release();
+    if (m_dnsGuard)
+        m_dnsGuard->release();
     if (m_hotKey)
         m_hotKey->unregisterKey();
     m_controller.setTunnelDriver(nullptr);
@@ -411,6 +413,10 @@ void ClientWiring::start(const QStringList &arguments)
     });
     connect(&m_controller, &MainController::automaticSignInRequested, this,
             &ClientWiring::automaticSignIn, Qt::QueuedConnection);
+    if (!m_dnsRecovered.isEmpty())
+        QTimer::singleShot(0, this, [this] {
+            m_controller.log(QStringLiteral("터널 DNS 복구: ") + m_dnsRecovered);
+        });
     m_controller.initialise(arguments);
 }
 
@@ -576,12 +582,37 @@ void ClientWiring::wireNetworkGuards()
         QString error;
         OutsideBlock::remove(&error);
     }
+    // Names through the tunnel: the server's DNS while each tunnel is up,
+    // the machine's own again when it ends.
+    m_dnsGuard = std::make_unique<DnsGuard>(
+        m_viaHelper ? DnsGuard::throughHelper(QDBusConnection::systemBus())
+                    : DnsGuard::inProcess());
+    if (!m_viaHelper && ::geteuid() == 0) {
+        // Undone at once; said in the log once it is open (start()).
+        m_dnsRecovered = TunnelDns::Applier::recover();
+    }
     connect(&m_controller.tunnelFlags(), &TunnelFlags::tunnelUpChanged, this, [this](bool up) {
-        if (up)
+        if (up) {
             applyOutsideBlock();
+            applyTunnelDns();
+        } else {
+            m_dnsGuard->release();
+        }
     });
-    connect(&m_controller, &MainController::signInDialogRequested, this,
-            [this] { m_outsideGuard->release(); });
+    connect(&m_controller, &MainController::signInDialogRequested, this, [this] {
+        m_outsideGuard->release();
+        m_dnsGuard->release();
+        m_dnsGuard->signedOut();
+    });
+}
+
+void ClientWiring::applyTunnelDns()
+{
+    if (!m_controller.tunnelUp() || !m_driver)
+        return;
+    for (const QString &line : m_dnsGuard->tunnelUp(
+             m_driver->GetAssignedIp(), m_driver->pushedDns(), m_controller.fields().blockOutside))
+        m_controller.log(line);
 }
 
 void ClientWiring::applyOutsideBlock()

@@ -33,6 +33,7 @@ class LineCheck;
 class MainController;
 class NetworkReturnWatcher;
 class OutsideGuard;
+class DnsGuard;
 class Prompter;
 class ServiceFailureHelp;
 class ServicePages;
@@ -137,6 +138,7 @@ private:
     void showSignInDialog();
     void wireNetworkGuards();
     void applyOutsideBlock();
+    void applyTunnelDns();
 
     MainController &m_controller;
     CTarvoClientDlg &m_window;
@@ -171,6 +173,8 @@ private:
     QPointer<MemoDialog> m_memo;
     NetworkReturnWatcher *m_networkReturn = nullptr;
     std::unique_ptr<OutsideGuard> m_outsideGuard;
+    std::unique_ptr<DnsGuard> m_dnsGuard;
+    QString m_dnsRecovered; // what the start undid of a killed run
     QPointer<Login> m_login;
     AccountState m_account;
     // The client runs as the desktop user and kvo-helper does the

@@ -6,6 +6,7 @@
 #include "platform/outsideblock.h"
 #include "platform/processlist.h"
 #include "platform/tcpreset.h"
+#include "platform/tunneldns.h"
 #include "tunnel/ovpnoutput.h"
 #include "tunnel/tapadapter.h"
 #include "tunnel/tunnelcommand.h"
@@ -34,6 +35,7 @@ struct HelperService::Tunnel
     QString owner;
     QProcess *process = nullptr;
     OvpnOutput::LineSplitter splitter;
+    QString device; // from openvpn's "TUN/TAP device ... opened"
 };
 
 struct HelperService::Link
@@ -85,6 +87,8 @@ constexpr Method kMethods[] = {
     {"TunDeviceAvailable", "", false},
     {"BlockOutside", "sas", false},
     {"Unblock", "", false},
+    {"SetTunnelDns", "sasas", false},
+    {"RevertTunnelDns", "", false},
 };
 // clang-format on
 
@@ -164,6 +168,7 @@ HelperService::~HelperService()
         m_dialUp.hangUp(l->handle);
     if (!m_blockOwner.isEmpty())
         removeBlock();
+    revertDns();
 }
 
 bool HelperService::start(QString *error)
@@ -187,6 +192,9 @@ bool HelperService::start(QString *error)
         QString ignored;
         OutsideBlock::remove(&ignored);
     }
+    // The resolver set-up a killed helper or root client left applied.
+    if (const QString recovered = TunnelDns::Applier::recover(); !recovered.isEmpty())
+        qInfo("kvo-helper: DNS recovered: %s", qPrintable(recovered));
     touch();
     return true;
 }
@@ -293,6 +301,13 @@ QString HelperService::checkValues(const QDBusMessage &message) const
         const uint port = args.at(1).toUInt();
         if (port < 1 || port > 65535)
             return QStringLiteral("port must be 1 to 65535");
+    } else if (member == QLatin1String("SetTunnelDns")) {
+        if (!OutsideBlock::isInterfaceName(args.at(0).toString()) ||
+            !TunnelDns::valid({args.at(1).toStringList(), args.at(2).toStringList()}))
+            return QStringLiteral("an interface name, 1 to %1 dotted IPv4 servers and at most "
+                                  "%2 host names")
+                .arg(TunnelDns::kMaxServers)
+                .arg(TunnelDns::kMaxDomains);
     } else if (member == QLatin1String("BlockOutside")) {
         if (OutsideBlock::ruleset(args.at(0).toString(), args.at(1).toStringList()).isEmpty())
             return QStringLiteral("an interface name and 1 to %1 dotted IPv4 servers")
@@ -314,6 +329,8 @@ QDBusMessage HelperService::perform(const QDBusMessage &message)
         return resetConnections(message);
     if (member == QLatin1String("BlockOutside") || member == QLatin1String("Unblock"))
         return outsideBlock(message);
+    if (member == QLatin1String("SetTunnelDns") || member == QLatin1String("RevertTunnelDns"))
+        return tunnelDns(message);
     if (member == QLatin1String("TunDeviceAvailable"))
         return message.createReply(TapAdapter(nullptr, QString(), m_options.tunDevice).find());
     return linkCall(message);
@@ -409,8 +426,11 @@ void HelperService::onTunnelOutput(quint32 id)
     if (it == m_tunnels.end())
         return;
     Tunnel &t = *it->second;
-    for (const QString &line : t.splitter.feed(t.process->readAllStandardOutput()))
+    for (const QString &line : t.splitter.feed(t.process->readAllStandardOutput())) {
+        if (const QString device = OvpnOutput::openedDevice(line); !device.isEmpty())
+            t.device = device;
         emitTo(t.owner, QStringLiteral("OpenVpnOutput"), {id, line});
+    }
 }
 
 void HelperService::onTunnelFinished(quint32 id, int exitCode, bool crashed)
@@ -424,6 +444,8 @@ void HelperService::onTunnelFinished(quint32 id, int exitCode, bool crashed)
     for (const QString &line : t->splitter.finish())
         emitTo(t->owner, QStringLiteral("OpenVpnOutput"), {id, line});
     emitTo(t->owner, QStringLiteral("OpenVpnEnded"), {id, exitCode, crashed});
+    if (m_dnsOwner == t->owner && m_dns.interfaceName() == t->device)
+        revertDns();
     t->process->disconnect(this);
     t->process->deleteLater();
     qInfo("kvo-helper: openvpn %u ended (%d)", id, exitCode);
@@ -516,6 +538,8 @@ void HelperService::endLink(quint32 id)
         return;
     std::unique_ptr<Link> l = std::move(it->second);
     m_links.erase(it);
+    if (m_dnsOwner == l->owner && !ownsInterface(l->owner, m_dns.interfaceName()))
+        revertDns();
     QFile::remove(l->phoneBook);
     emitTo(l->owner, QStringLiteral("LinkStateChanged"), {id, int(Ras::Disconnected), 0u});
     qInfo("kvo-helper: link %u ended", id);
@@ -557,6 +581,61 @@ QDBusMessage HelperService::outsideBlock(const QDBusMessage &message)
     return message.createReply();
 }
 
+bool HelperService::ownsInterface(const QString &owner, const QString &iface)
+{
+    if (iface.isEmpty())
+        return false;
+    for (const auto &[id, t] : m_tunnels)
+        if (t->owner == owner && t->device == iface)
+            return true;
+    for (const auto &[id, l] : m_links) {
+        Ras::ConnStatus status;
+        if (l->owner == owner && m_dialUp.getConnectStatus(l->handle, &status) == 0 &&
+            status.deviceName == iface)
+            return true;
+    }
+    return false;
+}
+
+QDBusMessage HelperService::tunnelDns(const QDBusMessage &message)
+{
+    const QString owner = message.service();
+    // The machine has one resolver set-up: it belongs to the caller that
+    // applied its tunnel's last.
+    if (!m_dnsOwner.isEmpty() && m_dnsOwner != owner &&
+        m_bus.interface()->isServiceRegistered(m_dnsOwner).value())
+        return message.createErrorReply(kErrorNoSuchTunnel,
+                                        QStringLiteral("the DNS belongs to another client"));
+    if (message.member() == QLatin1String("RevertTunnelDns")) {
+        revertDns();
+        return message.createReply();
+    }
+    watchOwner(owner);
+    if (!m_bus.interface()->isServiceRegistered(owner).value())
+        return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
+    const QVariantList args = message.arguments();
+    const QString iface = args.at(0).toString();
+    if (!ownsInterface(owner, iface))
+        return message.createErrorReply(kErrorNoSuchTunnel,
+                                        QStringLiteral("%1 is not the caller's tunnel").arg(iface));
+    TunnelDns::Method how {};
+    QString error;
+    if (!m_dns.apply(iface, {args.at(1).toStringList(), args.at(2).toStringList()}, &how, &error))
+        return message.createErrorReply(kErrorFailed, error);
+    m_dnsOwner = owner;
+    qInfo("kvo-helper: DNS of %s applied for %s through %s", qPrintable(iface), qPrintable(owner),
+          qPrintable(TunnelDns::methodName(how)));
+    return message.createReply(TunnelDns::methodName(how));
+}
+
+void HelperService::revertDns()
+{
+    if (m_dns.active())
+        qInfo("kvo-helper: DNS of %s reverted", qPrintable(m_dns.interfaceName()));
+    m_dns.revert();
+    m_dnsOwner.clear();
+}
+
 void HelperService::removeBlock()
 {
     QString error;
@@ -578,6 +657,8 @@ void HelperService::ownerLeft(const QString &owner)
         qInfo("kvo-helper: %s left, removing the outside block", qPrintable(owner));
         removeBlock();
     }
+    if (owner == m_dnsOwner)
+        revertDns();
     for (const auto &[id, t] : m_tunnels) {
         if (t->owner == owner) {
             qInfo("kvo-helper: %s left, ending openvpn %u", qPrintable(owner), id);
@@ -616,5 +697,6 @@ int HelperService::ownedBy(const QString &owner) const
 
 bool HelperService::managing() const
 {
-    return !m_tunnels.empty() || !m_links.empty() || m_pendingChecks > 0 || !m_blockOwner.isEmpty();
+    return !m_tunnels.empty() || !m_links.empty() || m_pendingChecks > 0 ||
+        !m_blockOwner.isEmpty() || m_dns.active();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/dialupppp.h"
+#include "platform/tunneldns.h"
 #include "polkitcheck.h"
 
 #include <QDBusConnection>
@@ -62,6 +63,10 @@ private:
     QDBusMessage resetConnections(const QDBusMessage &message);
     QDBusMessage outsideBlock(const QDBusMessage &message);
     void removeBlock();
+    QDBusMessage tunnelDns(const QDBusMessage &message);
+    void revertDns();
+    // Whether the interface is one of the caller's tunnels or links.
+    bool ownsInterface(const QString &owner, const QString &iface);
 
     void watchOwner(const QString &owner);
     void ownerLeft(const QString &owner);
@@ -91,4 +96,7 @@ private:
     std::map<quint32, std::unique_ptr<Link>> m_links;
     // The caller whose outside block (OutsideBlock's table) is installed.
     QString m_blockOwner;
+    // The tunnel DNS applied for m_dnsOwner's tunnel.
+    TunnelDns::Applier m_dns;
+    QString m_dnsOwner;
 };

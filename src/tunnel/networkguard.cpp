@@ -150,3 +150,99 @@ void OutsideGuard::release()
     m_remove(&error);
     m_active = false;
 }
+
+DnsGuard::DnsGuard(Apply apply, Revert revert)
+    : m_apply(std::move(apply)), m_revert(std::move(revert))
+{ }
+
+DnsGuard DnsGuard::inProcess()
+{
+    auto applier = std::make_shared<TunnelDns::Applier>();
+    return DnsGuard(
+        [applier](const QString &iface, const TunnelDns::Settings &settings, QString *how,
+                  QString *error) {
+            TunnelDns::Method method {};
+            if (!applier->apply(iface, settings, &method, error))
+                return false;
+            *how = TunnelDns::methodName(method);
+            return true;
+        },
+        [applier] { applier->revert(); });
+}
+
+DnsGuard DnsGuard::throughHelper(QDBusConnection bus)
+{
+    auto call = [bus](const QString &member, const QVariantList &args, QString *answer) mutable {
+        QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.kvo.Helper1"),
+                                                        QStringLiteral("/org/kvo/Helper1"),
+                                                        QStringLiteral("org.kvo.Helper1"), member);
+        m.setArguments(args);
+        const QDBusMessage reply = bus.call(m, QDBus::BlockWithGui, 25000);
+        if (reply.type() == QDBusMessage::ReplyMessage) {
+            if (answer && !reply.arguments().isEmpty())
+                *answer = reply.arguments().constFirst().toString();
+            return true;
+        }
+        if (answer)
+            *answer = reply.errorMessage();
+        return false;
+    };
+    return DnsGuard(
+        [call](const QString &iface, const TunnelDns::Settings &settings, QString *how,
+               QString *error) mutable {
+            QString answer;
+            const bool ok = call(QStringLiteral("SetTunnelDns"),
+                                 {iface, settings.servers, settings.domains}, &answer);
+            *(ok ? how : error) = answer;
+            return ok;
+        },
+        [call]() mutable { call(QStringLiteral("RevertTunnelDns"), {}, nullptr); });
+}
+
+QStringList DnsGuard::tunnelUp(const QString &assignedAddress, const TunnelDns::Settings &pushed,
+                               bool blockOutside)
+{
+    QStringList lines;
+    QStringList refused;
+    const TunnelDns::Settings settings =
+        TunnelDns::checked(pushed.servers, pushed.domains, &refused);
+    for (const QString &value : refused)
+        lines << QStringLiteral("터널 DNS 값 거부: \"%1\"").arg(TunnelDns::printable(value));
+    if (settings.servers.isEmpty()) {
+        release();
+        if (!m_toldNoDns) {
+            m_toldNoDns = true;
+            lines << (blockOutside
+                          ? QStringLiteral("터널 서버가 DNS 서버를 알려주지 않았습니다: 이름은 이 "
+                                           "컴퓨터의 DNS 서버로 조회하며, 터널 밖 통신 차단 "
+                                           "중에는 터널 안에서 닿는 DNS 서버만 답할 수 있습니다")
+                          : QStringLiteral("터널 서버가 DNS 서버를 알려주지 않았습니다: 이름은 이 "
+                                           "컴퓨터의 DNS 서버로 조회합니다"));
+        }
+        return lines;
+    }
+    const QString iface = runningInterfaceWithAddress(assignedAddress);
+    QString how;
+    QString error;
+    if (iface.isEmpty()) {
+        error = QStringLiteral("no running interface holds %1").arg(assignedAddress);
+    } else if (m_apply(iface, settings, &how, &error)) {
+        m_active = true;
+        QString line =
+            QStringLiteral("터널 DNS 적용: %1").arg(settings.servers.join(QLatin1Char(' ')));
+        if (!settings.domains.isEmpty())
+            line += QStringLiteral(", 도메인 %1").arg(settings.domains.join(QLatin1Char(' ')));
+        lines << line + QStringLiteral(" (%1, %2)").arg(iface, how);
+        return lines;
+    }
+    lines << QStringLiteral("터널 DNS 적용 실패: ") + error;
+    return lines;
+}
+
+void DnsGuard::release()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    m_revert();
+}

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/tunneldns.h"
+
 #include <functional>
 
 class VPN;
@@ -60,4 +62,40 @@ private:
     Install m_install;
     Remove m_remove;
     bool m_active = false;
+};
+
+// Names through the tunnel on the client's side: with each tunnel up, the
+// DNS servers and search domains its server handed out are checked and
+// applied to its interface (TunnelDns); they are undone when the tunnel
+// ends (a redial included), at log-out and at exit. In-process as root,
+// else by kvo-helper (SetTunnelDns/RevertTunnelDns), which also undoes them
+// should the client leave the bus without doing so. Each step gives the
+// activity log its line.
+class DnsGuard
+{
+public:
+    using Apply = std::function<bool(const QString &iface, const TunnelDns::Settings &settings,
+                                     QString *how, QString *error)>;
+    using Revert = std::function<void()>;
+
+    DnsGuard(Apply apply, Revert revert);
+    static DnsGuard inProcess();
+    static DnsGuard throughHelper(QDBusConnection bus);
+
+    // The tunnel with this address is up and its server handed out these
+    // values (as received). Returns the lines for the activity log: the
+    // refused values, then what was applied and how, or why nothing was.
+    QStringList tunnelUp(const QString &assignedAddress, const TunnelDns::Settings &pushed,
+                         bool blockOutside);
+    // Undoes what this guard applied.
+    void release();
+    // A new sign-in: the note on a server without DNS is given once again.
+    void signedOut() { m_toldNoDns = false; }
+    bool active() const { return m_active; }
+
+private:
+    Apply m_apply;
+    Revert m_revert;
+    bool m_active = false;
+    bool m_toldNoDns = false;
 };

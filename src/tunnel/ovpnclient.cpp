@@ -135,6 +135,7 @@ int OvpnClient::Connect(TunnelNotifier *notify, const QString &userId, const QSt
     m_userId = userId;
     m_password = password;
     m_server = server;
+    m_pushedDns = {};
     // The remote on openvpn's command line: an address or a host name only.
     if (!isServerAddress(server)) {
         m_startResult = OvpnEvent::StartFailed;
@@ -191,6 +192,9 @@ void OvpnClient::handleLine(Run *run, const QString &line)
     QString address;
     if (OvpnOutput::assignedAddress(line, &address))
         m_assignedIp = address;
+    TunnelDns::Settings pushed;
+    if (OvpnOutput::pushedDns(line, &pushed.servers, &pushed.domains))
+        m_pushedDns = pushed;
     const int code = OvpnOutput::classify(line);
     if (code != 0)
         post(run, code);

@@ -38,6 +38,7 @@ public:
     void Disconnect() override;
     QString GetAssignedIp() override;
     QString GetStatistics() override { return QString(); }
+    TunnelDns::Settings pushedDns() const override { return m_pushedDns; }
     int tunnelType() const override { return TunnelKind::OpenVpn; }
 
     // The program folder's "kvo_openvpn" when it is there, else openvpn from
@@ -75,5 +76,6 @@ private:
     quint32 m_qos = 0;
     int m_startResult = 0;
     QString m_assignedIp; // not cleared by Connect
+    TunnelDns::Settings m_pushedDns; // of the latest push reply
     std::unique_ptr<Run> m_run;
 };

@@ -2,6 +2,8 @@
 
 #include "platform/codepage.h"
 
+#include <QRegularExpression>
+
 #include <array>
 
 namespace OvpnOutput {
@@ -70,6 +72,40 @@ bool assignedAddress(const QString &line, QString *address)
         return true;
     }
     return false;
+}
+
+bool pushedDns(const QString &line, QStringList *servers, QStringList *domains)
+{
+    static const QLatin1String tag("PUSH_REPLY,");
+    const qsizetype at = line.indexOf(tag);
+    if (at < 0)
+        return false;
+    QString options = line.mid(at + tag.size());
+    // openvpn quotes the control message: 'PUSH_REPLY,...'
+    if (options.endsWith(QLatin1Char('\'')))
+        options.chop(1);
+    for (const QString &option : options.split(QLatin1Char(','))) {
+        const QStringList words = option.split(QLatin1Char(' '));
+        if (words.size() < 2 || words.at(0) != QLatin1String("dhcp-option"))
+            continue;
+        // The value is everything after the kind, blanks included, so that
+        // a value with a blank is refused rather than cut to a valid word.
+        const QString value = option.section(QLatin1Char(' '), 2);
+        if (words.at(1) == QLatin1String("DNS"))
+            servers->append(value);
+        else if (words.at(1) == QLatin1String("DOMAIN") ||
+                 words.at(1) == QLatin1String("DOMAIN-SEARCH"))
+            domains->append(value);
+    }
+    return true;
+}
+
+QString openedDevice(const QString &line)
+{
+    static const QRegularExpression opened(
+        QStringLiteral("TUN/TAP device ([A-Za-z0-9_.-]{1,15}) opened"));
+    const QRegularExpressionMatch m = opened.match(line);
+    return m.hasMatch() ? m.captured(1) : QString();
 }
 
 quint32 qosFromReply(const QString &reply)

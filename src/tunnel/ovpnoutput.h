@@ -34,6 +34,14 @@ int classify(const QString &line);
 // "net_addr_ptp_v4_add: a.b.c.d peer e.f.g.h dev tun0".
 bool assignedAddress(const QString &line, QString *address);
 
+// The DNS options of the server's "PUSH_REPLY" line, as received:
+// "dhcp-option DNS a.b.c.d" to *servers, "dhcp-option DOMAIN name" and
+// "DOMAIN-SEARCH name" to *domains. False when the line is no push reply.
+bool pushedDns(const QString &line, QStringList *servers, QStringList *domains);
+
+// The tunnel device from "TUN/TAP device tun0 opened"; empty for other lines.
+QString openedDevice(const QString &line);
+
 // The account's bandwidth limit from the QoS reply: its leading decimal
 // integer, 0 when there is none (and for a negative number).
 quint32 qosFromReply(const QString &reply);

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include "platform/tunneldns.h"
+
 // Tunnel types as the sign-in dialog stores them (setting IsPPTP).
 namespace TunnelKind {
 constexpr int Pptp = 1;
@@ -49,6 +51,10 @@ public:
     virtual QString GetAssignedIp() = 0;
     // A two-line traffic text, or empty.
     virtual QString GetStatistics() = 0;
+
+    // The DNS servers and search domains the tunnel server handed out for
+    // the tunnel that is up, as received (not yet checked); empty for none.
+    virtual TunnelDns::Settings pushedDns() const { return {}; }
 
     // TunnelKind of this driver.
     virtual int tunnelType() const = 0;

@@ -366,6 +366,12 @@ TEST_F(HelperTest, BadValuesAreRefusedBeforeAnythingIsAskedOrStarted)
         {"ResetConnections", {QStringList {QStringLiteral("example.com")}, 443u}},
         {"ResetConnections", {QStringList {QStringLiteral("127.0.0.1")}, 0u}},
         {"ResetConnections", {QStringList {QStringLiteral("127.0.0.2")}, 443u}},
+        {"SetTunnelDns", {u"tun0\n"_s, QStringList {u"10.8.0.1"_s}, QStringList {}}},
+        {"SetTunnelDns",
+         {u"tun0"_s, QStringList {u"10.8.0.1\nnameserver 6.6.6.6"_s}, QStringList {}}},
+        {"SetTunnelDns",
+         {u"tun0"_s, QStringList {u"10.8.0.1"_s}, QStringList {u"a.test; reboot"_s}}},
+        {"SetTunnelDns", {u"tun0"_s, QStringList {}, QStringList {}}},
     };
     for (const auto &c : cases) {
         const QDBusMessage reply = call(a, QLatin1String(c.member), c.args);
@@ -821,6 +827,26 @@ bool blockedTo(const char *address)
 // helper and its nft run there): only checked values are taken, the table
 // belongs to its caller, a leftover table goes at the helper's start, and
 // the caller's leaving the bus removes the table.
+// Only the caller's own tunnel gets the DNS; the machine's resolver is not
+// touched for an interface it does not hold.
+TEST_F(HelperTest, TunnelDnsOnlyForTheCallersOwnTunnel)
+{
+    startHelper();
+    QDBusConnection a = client(QStringLiteral("a"));
+    QFile conf(u"/etc/resolv.conf"_s);
+    const QByteArray before = conf.open(QIODevice::ReadOnly) ? conf.readAll() : QByteArray();
+    conf.close();
+    for (const QString &iface : {u"lo"_s, u"tun0"_s}) {
+        const QDBusMessage reply =
+            call(a, u"SetTunnelDns"_s, {iface, QStringList {u"10.8.0.1"_s}, QStringList {}});
+        EXPECT_EQ(reply.errorName(), u"org.kvo.Helper1.Error.NoSuchTunnel"_s) << qPrintable(iface);
+    }
+    EXPECT_EQ(call(a, u"RevertTunnelDns"_s, {}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+    EXPECT_EQ(conf.readAll(), before);
+    EXPECT_FALSE(QFile::exists(u"/etc/resolv.conf.kvo-saved"_s));
+}
+
 TEST_F(HelperTest, OutsideBlockBelongsToItsCallerAndGoesWhenItLeaves)
 {
     if (::geteuid() != 0 || OutsideBlock::nftProgram().isEmpty())

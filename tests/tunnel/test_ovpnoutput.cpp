@@ -1,3 +1,4 @@
+#include "tunnel/networkguard.h"
 #include "tunnel/ovpnclient.h"
 #include "tunnel/ovpnoutput.h"
 
@@ -6,6 +7,8 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -198,4 +201,117 @@ TEST(OvpnCommandLine, FixedOptionsAndTheShaperAtTheEnd)
     EXPECT_EQ(OvpnClient::arguments(QStringLiteral("10.200.0.1"), 0), base);
     EXPECT_EQ(OvpnClient::arguments(QStringLiteral("10.200.0.1"), 8),
               base + (QStringList {QStringLiteral("--shaper"), QStringLiteral("1048576")}));
+}
+
+namespace {
+
+// A push reply as openvpn 2.6 prints it, with these options in the middle.
+QString pushReply(const QString &options)
+{
+    return QStringLiteral("2026-12-11 01:50:35 PUSH: Received control message: "
+                          "'PUSH_REPLY,route 10.9.0.0 255.255.255.0,%1,route-gateway 10.8.0.1,"
+                          "topology subnet,ifconfig 10.8.0.2 255.255.255.0,peer-id 0'")
+        .arg(options);
+}
+
+} // namespace
+
+// What the server pushes is checked before anything applies it: what is
+// kept, what is refused, and the activity log's lines for each.
+TEST(TunnelDnsPushed, CheckedValuesAndTheLogLines)
+{
+    const QString longName = QString(40, QLatin1Char('a')) + QStringLiteral(".") +
+        QString(70, QLatin1Char('b')) + QStringLiteral(".test");
+    const struct
+    {
+        QString options;
+        QStringList servers;
+        QStringList domains;
+        QStringList lines;
+    } cases[] = {
+        {u"dhcp-option DNS 10.8.0.1,dhcp-option DOMAIN kvo.test"_s,
+         {u"10.8.0.1"_s},
+         {u"kvo.test"_s},
+         {u"터널 DNS 적용: 10.8.0.1, 도메인 kvo.test (lo, test)"_s}},
+        {u"dhcp-option DNS 10.8.0.1,dhcp-option DNS 10.8.0.1,dhcp-option DNS 10.8.0.2,"
+         "dhcp-option DNS 10.8.0.3,dhcp-option DNS 10.8.0.4,dhcp-option DOMAIN-SEARCH a.test"_s,
+         {u"10.8.0.1"_s, u"10.8.0.2"_s, u"10.8.0.3"_s},
+         {u"a.test"_s},
+         {u"터널 DNS 적용: 10.8.0.1 10.8.0.2 10.8.0.3, 도메인 a.test (lo, test)"_s}},
+        {u"dhcp-option DNS 10.8.0.1 6.6.6.6,dhcp-option DNS 10.8.0.256,dhcp-option DNS 0.0.0.0,"
+         "dhcp-option DNS fd00::1,dhcp-option DNS6 fd00::1,dhcp-option DNS 10.8.0.9"_s,
+         {u"10.8.0.9"_s},
+         {},
+         {u"터널 DNS 값 거부: \"10.8.0.1 6.6.6.6\""_s, u"터널 DNS 값 거부: \"10.8.0.256\""_s,
+          u"터널 DNS 값 거부: \"0.0.0.0\""_s, u"터널 DNS 값 거부: \"fd00::1\""_s,
+          u"터널 DNS 적용: 10.8.0.9 (lo, test)"_s}},
+        {u"dhcp-option DNS 10.8.0.1,dhcp-option DOMAIN kvo.test;rm -rf /,dhcp-option DOMAIN "
+         "-x.test,dhcp-option DOMAIN 10.0.0.1,dhcp-option DOMAIN "_s +
+             longName + u",dhcp-option DOMAIN a\tb"_s,
+         {u"10.8.0.1"_s},
+         {},
+         {u"터널 DNS 값 거부: \"kvo.test;rm -rf /\""_s, u"터널 DNS 값 거부: \"-x.test\""_s,
+          u"터널 DNS 값 거부: \"10.0.0.1\""_s,
+          u"터널 DNS 값 거부: \""_s + longName.left(64) + u"...\""_s,
+          u"터널 DNS 값 거부: \"a\\x09b\""_s, u"터널 DNS 적용: 10.8.0.1 (lo, test)"_s}},
+        {u"dhcp-option DOMAIN kvo.test"_s,
+         {},
+         {u"kvo.test"_s},
+         {u"터널 서버가 DNS 서버를 알려주지 않았습니다: 이름은 이 컴퓨터의 DNS 서버로 조회합니다"_s}},
+    };
+    for (const auto &c : cases) {
+        TunnelDns::Settings pushed;
+        ASSERT_TRUE(OvpnOutput::pushedDns(pushReply(c.options), &pushed.servers, &pushed.domains));
+        QList<TunnelDns::Settings> applied;
+        DnsGuard guard(
+            [&](const QString &iface, const TunnelDns::Settings &s, QString *how, QString *) {
+                EXPECT_EQ(iface, u"lo"_s);
+                applied.append(s);
+                *how = u"test"_s;
+                return true;
+            },
+            [] {});
+        const QStringList lines = guard.tunnelUp(u"127.0.0.1"_s, pushed, false);
+        EXPECT_EQ(lines, c.lines) << qPrintable(c.options);
+        if (c.servers.isEmpty()) {
+            EXPECT_TRUE(applied.isEmpty());
+            // Said once per sign-in, not at every redial.
+            EXPECT_TRUE(guard.tunnelUp(u"127.0.0.1"_s, pushed, false).isEmpty());
+        } else {
+            ASSERT_EQ(applied.size(), 1);
+            EXPECT_EQ(applied[0].servers, c.servers);
+            EXPECT_EQ(applied[0].domains, c.domains.isEmpty() ? QStringList() : c.domains);
+        }
+    }
+    // Neither a line without a push reply nor one with no DNS gives values.
+    QStringList servers;
+    QStringList domains;
+    EXPECT_FALSE(OvpnOutput::pushedDns(u"dhcp-option DNS 10.8.0.1"_s, &servers, &domains));
+    EXPECT_TRUE(OvpnOutput::pushedDns(pushReply(u"ping 10"_s), &servers, &domains));
+    EXPECT_TRUE(servers.isEmpty() && domains.isEmpty());
+}
+
+// The helper's values are checked as the client's: a set with a line break,
+// a blank or a non-address is not applied at all.
+TEST(TunnelDnsPushed, OnlyWholeValidSetsAreApplied)
+{
+    EXPECT_TRUE(TunnelDns::valid({{u"10.8.0.1"_s}, {u"kvo.test"_s}}));
+    for (const TunnelDns::Settings &bad : {
+             TunnelDns::Settings {{}, {}},
+             TunnelDns::Settings {{u"10.8.0.1\nnameserver 6.6.6.6"_s}, {}},
+             TunnelDns::Settings {{u"10.8.0.1"_s}, {u"kvo.test\nnameserver 6.6.6.6"_s}},
+             TunnelDns::Settings {{u"10.8.0.1"_s}, {u"kvo test"_s}},
+             TunnelDns::Settings {{u"10.8.0.1"_s, u"10.8.0.2"_s, u"10.8.0.3"_s, u"10.8.0.4"_s}, {}},
+             TunnelDns::Settings {{u"vpn.example"_s}, {}},
+         })
+        EXPECT_FALSE(TunnelDns::valid(bad)) << qPrintable(bad.servers.join(u'|'));
+    // The note on a server without DNS with the block on.
+    DnsGuard guard(
+        [](const QString &, const TunnelDns::Settings &, QString *, QString *) { return true; },
+        [] {});
+    EXPECT_EQ(
+        guard.tunnelUp(u"127.0.0.1"_s, {}, true),
+        QStringList {u"터널 서버가 DNS 서버를 알려주지 않았습니다: 이름은 이 컴퓨터의 DNS 서버로 "
+                     "조회하며, 터널 밖 통신 차단 중에는 터널 안에서 닿는 DNS 서버만 답할 수 "
+                     "있습니다"_s});
 }

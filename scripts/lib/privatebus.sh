@@ -6,14 +6,18 @@
 #   source scripts/lib/privatebus.sh
 #   privatebus_up WORK BUILD NS INSTALL_DIR [NAME=VALUE ...]   # the helper's environment
 #
+#   privatebus_client NS HOME RUNTIME BOXES OUT      # KVOClient "boot" as nobody on that bus
+#
 # Sets bus (the bus address) and privatebus_pids (what to stop); returns 1
 # with the reason on standard output when something did not come up.
+# privatebus_client sets client (its pid) and adds it to privatebus_pids.
 
 privatebus_pids=()
 
 privatebus_up() {
     local work=$1 build=$2 ns=$3 install=$4
     shift 4
+    BUILD_FOR_PRIVATEBUS=$build
     cat > "$work/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -49,4 +53,17 @@ CONF
 privatebus_helper_up() {
     dbus-send --bus="$bus" --print-reply --dest=org.freedesktop.DBus / \
         org.freedesktop.DBus.NameHasOwner string:org.kvo.Helper1 2>/dev/null | grep -q "boolean true"
+}
+
+# The client as the unprivileged user nobody, without capabilities, on the
+# private bus; its output appended to OUT.
+privatebus_client() {
+    local ns=$1 home=$2 runtime=$3 boxes=$4 out=$5
+    ip netns exec "$ns" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        --inh-caps=-all --bounding-set=-all --no-new-privs \
+        env KVO_HOME="$home" XDG_RUNTIME_DIR="$runtime" DBUS_SYSTEM_BUS_ADDRESS="$bus" \
+        QT_QPA_PLATFORM=offscreen KVO_PROMPT_TRANSCRIPT="$boxes" \
+        "$BUILD_FOR_PRIVATEBUS/src/app/KVOClient" boot >> "$out" 2>&1 &
+    client=$!
+    privatebus_pids+=($client)
 }

@@ -617,15 +617,25 @@ void ClientWiring::applyTunnelDns()
 
 void ClientWiring::applyOutsideBlock()
 {
-    if (!m_controller.fields().blockOutside) {
+    // With the option off only IPv6 is held back, and only where the
+    // machine has an IPv6 route for it to leave by.
+    const bool everything = m_controller.fields().blockOutside;
+    if (!everything && (!OutsideBlock::hasIpv6DefaultRoute() || !m_controller.tunnelUp())) {
         m_outsideGuard->release();
         return;
     }
     if (!m_controller.tunnelUp() || !m_driver)
         return; // installed with the next tunnel up
     QString error;
-    if (!m_outsideGuard->tunnelUp(m_driver->GetAssignedIp(), m_events->server(), &error))
-        m_controller.log(QStringLiteral("터널 밖 통신 차단 실패: ") + error);
+    if (m_outsideGuard->tunnelUp(m_driver->GetAssignedIp(), m_events->server(), everything,
+                                 &error)) {
+        if (!everything)
+            m_controller.log(QStringLiteral("IPv6 통신 차단: 터널은 IPv4만 전달합니다"));
+    } else {
+        m_controller.log((everything ? QStringLiteral("터널 밖 통신 차단 실패: ")
+                                     : QStringLiteral("IPv6 통신 차단 실패: ")) +
+                         error);
+    }
 }
 
 void ClientWiring::showSignInDialog()

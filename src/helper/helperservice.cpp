@@ -87,6 +87,7 @@ constexpr Method kMethods[] = {
     {"TunDeviceAvailable", "", false},
     {"BlockOutside", "sas", false},
     {"Unblock", "", false},
+    {"BlockIpv6", "s", false},
     {"SetTunnelDns", "sasas", false},
     {"RevertTunnelDns", "", false},
 };
@@ -308,6 +309,9 @@ QString HelperService::checkValues(const QDBusMessage &message) const
                                   "%2 host names")
                 .arg(TunnelDns::kMaxServers)
                 .arg(TunnelDns::kMaxDomains);
+    } else if (member == QLatin1String("BlockIpv6")) {
+        if (OutsideBlock::ipv6Ruleset(args.at(0).toString()).isEmpty())
+            return QStringLiteral("an interface name");
     } else if (member == QLatin1String("BlockOutside")) {
         if (OutsideBlock::ruleset(args.at(0).toString(), args.at(1).toStringList()).isEmpty())
             return QStringLiteral("an interface name and 1 to %1 dotted IPv4 servers")
@@ -327,7 +331,8 @@ QDBusMessage HelperService::perform(const QDBusMessage &message)
         return dial(message);
     if (member == QLatin1String("ResetConnections"))
         return resetConnections(message);
-    if (member == QLatin1String("BlockOutside") || member == QLatin1String("Unblock"))
+    if (member == QLatin1String("BlockOutside") || member == QLatin1String("BlockIpv6") ||
+        member == QLatin1String("Unblock"))
         return outsideBlock(message);
     if (member == QLatin1String("SetTunnelDns") || member == QLatin1String("RevertTunnelDns"))
         return tunnelDns(message);
@@ -573,7 +578,10 @@ QDBusMessage HelperService::outsideBlock(const QDBusMessage &message)
     if (!m_bus.interface()->isServiceRegistered(owner).value())
         return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
     const QVariantList args = message.arguments();
-    if (!OutsideBlock::install(args.at(0).toString(), args.at(1).toStringList(), &error))
+    const bool installed = message.member() == QLatin1String("BlockIpv6")
+        ? OutsideBlock::installIpv6Only(args.at(0).toString(), &error)
+        : OutsideBlock::install(args.at(0).toString(), args.at(1).toStringList(), &error);
+    if (!installed)
         return message.createErrorReply(kErrorFailed, error);
     m_blockOwner = owner;
     watchOwner(owner);

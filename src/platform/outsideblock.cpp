@@ -1,5 +1,6 @@
 #include "outsideblock.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -32,14 +33,12 @@ bool isInterfaceName(const QString &name)
         name != QLatin1String("..");
 }
 
-QString ruleset(const QString &tunnelInterface, const QStringList &servers)
+namespace {
+
+// The table with one output chain: loopback, the tunnel and DHCPv6 always
+// pass; then the given rules, then the policy.
+QString outputTable(const QString &tunnelInterface, const char *policy, const QString &rules)
 {
-    if (!isInterfaceName(tunnelInterface) || servers.isEmpty() || servers.size() > kMaxServers)
-        return QString();
-    for (const QString &s : servers) {
-        if (!isDottedIpv4(s))
-            return QString();
-    }
     const QString table = QStringLiteral("inet ") + tableName();
     // "add" then "delete" removes an earlier table in the same transaction
     // whether or not there was one; the new table follows at once.
@@ -48,15 +47,60 @@ QString ruleset(const QString &tunnelInterface, const QStringList &servers)
     out += QStringLiteral("delete table %1\n").arg(table);
     out += QStringLiteral("table %1 {\n").arg(table);
     out += QStringLiteral("\tchain output {\n");
-    out += QStringLiteral("\t\ttype filter hook output priority 0; policy drop;\n");
+    out += QStringLiteral("\t\ttype filter hook output priority 0; policy %1;\n")
+               .arg(QLatin1String(policy));
     out += QStringLiteral("\t\toifname \"lo\" accept\n");
     out += QStringLiteral("\t\toifname \"%1\" accept\n").arg(tunnelInterface);
-    out += QStringLiteral("\t\tip daddr { %1 } accept\n").arg(servers.join(QStringLiteral(", ")));
-    out += QStringLiteral("\t\tudp sport 68 udp dport 67 accept\n");
     out += QStringLiteral("\t\tmeta nfproto ipv6 udp sport 546 udp dport 547 accept\n");
+    out += rules;
     out += QStringLiteral("\t}\n");
     out += QStringLiteral("}\n");
     return out;
+}
+
+} // namespace
+
+QString ruleset(const QString &tunnelInterface, const QStringList &servers)
+{
+    if (!isInterfaceName(tunnelInterface) || servers.isEmpty() || servers.size() > kMaxServers)
+        return QString();
+    for (const QString &s : servers) {
+        if (!isDottedIpv4(s))
+            return QString();
+    }
+    return outputTable(
+        tunnelInterface, "drop",
+        QStringLiteral("\t\tip daddr { %1 } accept\n").arg(servers.join(QStringLiteral(", "))) +
+            QStringLiteral("\t\tudp sport 68 udp dport 67 accept\n"));
+}
+
+QString ipv6Ruleset(const QString &tunnelInterface)
+{
+    if (!isInterfaceName(tunnelInterface))
+        return QString();
+    return outputTable(tunnelInterface, "accept", QStringLiteral("\t\tmeta nfproto ipv6 drop\n"));
+}
+
+bool hasIpv6DefaultRoute(const QByteArray &ipv6RouteTable)
+{
+    constexpr uint kRouteUp = 0x0001;
+    constexpr uint kRouteReject = 0x0200;
+    for (const QByteArray &line : ipv6RouteTable.split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 10 || f.at(0) != QByteArray(32, '0') || f.at(1) != "00" || f.at(9) == "lo")
+            continue;
+        bool ok = false;
+        const uint flags = f.at(8).toUInt(&ok, 16);
+        if (ok && (flags & kRouteUp) && !(flags & kRouteReject))
+            return true;
+    }
+    return false;
+}
+
+bool hasIpv6DefaultRoute()
+{
+    QFile f(QStringLiteral("/proc/net/ipv6_route"));
+    return f.open(QIODevice::ReadOnly) && hasIpv6DefaultRoute(f.readAll());
 }
 
 QString removal()
@@ -111,6 +155,16 @@ bool install(const QString &tunnelInterface, const QStringList &servers, QString
     if (input.isEmpty()) {
         *error = QStringLiteral("an interface name and 1 to %1 dotted IPv4 servers are needed")
                      .arg(kMaxServers);
+        return false;
+    }
+    return runNft(input, error);
+}
+
+bool installIpv6Only(const QString &tunnelInterface, QString *error)
+{
+    const QString input = ipv6Ruleset(tunnelInterface);
+    if (input.isEmpty()) {
+        *error = QStringLiteral("an interface name is needed");
         return false;
     }
     return runNft(input, error);

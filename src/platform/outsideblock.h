@@ -24,6 +24,14 @@ bool isInterfaceName(const QString &name);
 // The whole nft input for the table; empty when the interface name is not
 // one or a server is not a dotted IPv4 address (1 to kMaxServers of them).
 QString ruleset(const QString &tunnelInterface, const QStringList &servers);
+// The table while the tunnel is up without the block: none of these tunnels
+// carries IPv6, so IPv6 may leave only through the tunnel interface or
+// loopback (and as DHCPv6); IPv4 is untouched. Empty for a bad name.
+QString ipv6Ruleset(const QString &tunnelInterface);
+// Whether the machine has an IPv6 default route, read from the text of
+// /proc/net/ipv6_route (routes that are up, not rejecting, not on "lo").
+bool hasIpv6DefaultRoute(const QByteArray &ipv6RouteTable);
+bool hasIpv6DefaultRoute(); // the machine's own table
 // The nft input that removes the table, whether or not it is there.
 QString removal();
 
@@ -34,6 +42,8 @@ bool runNft(const QString &input, QString *error);
 
 // Installs (or replaces) the table; false with a reason, nothing changed.
 bool install(const QString &tunnelInterface, const QStringList &servers, QString *error);
+// Installs (or replaces) the table with ipv6Ruleset.
+bool installIpv6Only(const QString &tunnelInterface, QString *error);
 // Removes the table when it is there.
 bool remove(QString *error);
 // Whether the table is there now.

@@ -1,6 +1,7 @@
 #include "tunneldns.h"
 
 #include "ipv4.h"
+#include "outsideblock.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <arpa/inet.h>
@@ -87,13 +87,6 @@ constexpr int kResolvconfMs = 10000;
 QString recordName(const QString &iface)
 {
     return iface + QStringLiteral(".kvo");
-}
-
-bool isInterfaceName(const QString &name)
-{
-    static const QRegularExpression pattern(QStringLiteral("\\A[A-Za-z0-9_.-]{1,15}\\z"));
-    return pattern.match(name).hasMatch() && name != QLatin1String(".") &&
-        name != QLatin1String("..");
 }
 
 // --- systemd-resolved ------------------------------------------------------
@@ -410,7 +403,7 @@ Applier::~Applier()
 
 bool Applier::apply(const QString &iface, const Settings &settings, Method *how, QString *error)
 {
-    if (!isInterfaceName(iface) || !valid(settings)) {
+    if (!OutsideBlock::isInterfaceName(iface) || !valid(settings)) {
         *error = QStringLiteral("an interface name and 1 to %1 dotted IPv4 servers are needed")
                      .arg(kMaxServers);
         return false;
@@ -499,7 +492,7 @@ QString Applier::recover()
                                       .split(QLatin1Char(' '), Qt::SkipEmptyParts);
         record.close();
         if (words.size() == 3 && words.at(0) == QLatin1String("resolved") &&
-            isInterfaceName(words.at(2))) {
+            OutsideBlock::isInterfaceName(words.at(2))) {
             // Only while the index still names that interface.
             const int ifindex = words.at(1).toInt();
             char name[IF_NAMESIZE] = {};
@@ -508,7 +501,7 @@ QString Applier::recover()
                 callResolved(QStringLiteral("RevertLink"), {ifindex}, nullptr))
                 done << QStringLiteral("reverted %1 in systemd-resolved").arg(words.at(2));
         } else if (words.size() == 2 && words.at(0) == QLatin1String("resolvconf") &&
-                   isInterfaceName(words.at(1)) && !resolvconfProgram().isEmpty()) {
+                   OutsideBlock::isInterfaceName(words.at(1)) && !resolvconfProgram().isEmpty()) {
             if (runResolvconf({QStringLiteral("-d"), recordName(words.at(1))}, QByteArray(),
                               nullptr))
                 done << QStringLiteral("removed the resolvconf record of %1").arg(words.at(1));

@@ -101,30 +101,50 @@ OutsideGuard::OutsideGuard(Install install, Remove remove)
 
 OutsideGuard OutsideGuard::inProcess()
 {
-    return OutsideGuard(&OutsideBlock::install, &OutsideBlock::remove);
+    return OutsideGuard(
+        [](const QString &iface, const QStringList &servers, bool everything, QString *error) {
+            return everything ? OutsideBlock::install(iface, servers, error)
+                              : OutsideBlock::installIpv6Only(iface, error);
+        },
+        &OutsideBlock::remove);
 }
+
+namespace {
+
+// One call of kvo-helper, waited for: true for a reply, whose first value
+// (if any) goes to *answer; else false with the error's text there.
+bool callHelper(QDBusConnection &bus, const QString &member, const QVariantList &args,
+                QString *answer)
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.kvo.Helper1"),
+                                                    QStringLiteral("/org/kvo/Helper1"),
+                                                    QStringLiteral("org.kvo.Helper1"), member);
+    m.setArguments(args);
+    const QDBusMessage reply = bus.call(m, QDBus::BlockWithGui, 25000);
+    const bool ok = reply.type() == QDBusMessage::ReplyMessage;
+    if (answer)
+        *answer = ok ? reply.arguments().value(0).toString() : reply.errorMessage();
+    return ok;
+}
+
+} // namespace
 
 OutsideGuard OutsideGuard::throughHelper(QDBusConnection bus)
 {
-    auto call = [bus](const QString &member, const QVariantList &args, QString *error) mutable {
-        QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.kvo.Helper1"),
-                                                        QStringLiteral("/org/kvo/Helper1"),
-                                                        QStringLiteral("org.kvo.Helper1"), member);
-        m.setArguments(args);
-        const QDBusMessage reply = bus.call(m, QDBus::BlockWithGui, 25000);
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            return true;
-        *error = reply.errorMessage();
-        return false;
-    };
     return OutsideGuard(
-        [call](const QString &iface, const QStringList &servers, QString *error) mutable {
-            return call(QStringLiteral("BlockOutside"), {iface, servers}, error);
+        [bus](const QString &iface, const QStringList &servers, bool everything,
+              QString *error) mutable {
+            return everything
+                ? callHelper(bus, QStringLiteral("BlockOutside"), {iface, servers}, error)
+                : callHelper(bus, QStringLiteral("BlockIpv6"), {iface}, error);
         },
-        [call](QString *error) mutable { return call(QStringLiteral("Unblock"), {}, error); });
+        [bus](QString *error) mutable {
+            return callHelper(bus, QStringLiteral("Unblock"), {}, error);
+        });
 }
 
-bool OutsideGuard::tunnelUp(const QString &assignedAddress, const QString &server, QString *error)
+bool OutsideGuard::tunnelUp(const QString &assignedAddress, const QString &server, bool everything,
+                            QString *error)
 {
     const QString iface = runningInterfaceWithAddress(assignedAddress);
     if (iface.isEmpty()) {
@@ -136,7 +156,7 @@ bool OutsideGuard::tunnelUp(const QString &assignedAddress, const QString &serve
         *error = QStringLiteral("the server %1 has no IPv4 address").arg(server);
         return false;
     }
-    if (!m_install(iface, servers, error))
+    if (!m_install(iface, servers, everything, error))
         return false;
     m_active = true;
     return true;
@@ -172,31 +192,16 @@ DnsGuard DnsGuard::inProcess()
 
 DnsGuard DnsGuard::throughHelper(QDBusConnection bus)
 {
-    auto call = [bus](const QString &member, const QVariantList &args, QString *answer) mutable {
-        QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.kvo.Helper1"),
-                                                        QStringLiteral("/org/kvo/Helper1"),
-                                                        QStringLiteral("org.kvo.Helper1"), member);
-        m.setArguments(args);
-        const QDBusMessage reply = bus.call(m, QDBus::BlockWithGui, 25000);
-        if (reply.type() == QDBusMessage::ReplyMessage) {
-            if (answer && !reply.arguments().isEmpty())
-                *answer = reply.arguments().constFirst().toString();
-            return true;
-        }
-        if (answer)
-            *answer = reply.errorMessage();
-        return false;
-    };
     return DnsGuard(
-        [call](const QString &iface, const TunnelDns::Settings &settings, QString *how,
-               QString *error) mutable {
+        [bus](const QString &iface, const TunnelDns::Settings &settings, QString *how,
+              QString *error) mutable {
             QString answer;
-            const bool ok = call(QStringLiteral("SetTunnelDns"),
-                                 {iface, settings.servers, settings.domains}, &answer);
+            const bool ok = callHelper(bus, QStringLiteral("SetTunnelDns"),
+                                       {iface, settings.servers, settings.domains}, &answer);
             *(ok ? how : error) = answer;
             return ok;
         },
-        [call]() mutable { call(QStringLiteral("RevertTunnelDns"), {}, nullptr); });
+        [bus]() mutable { callHelper(bus, QStringLiteral("RevertTunnelDns"), {}, nullptr); });
 }
 
 QStringList DnsGuard::tunnelUp(const QString &assignedAddress, const TunnelDns::Settings &pushed,

@@ -43,8 +43,9 @@ QStringList ipv4Addresses(const QString &server);
 class OutsideGuard
 {
 public:
-    using Install =
-        std::function<bool(const QString &iface, const QStringList &servers, QString *error)>;
+    // everything: the whole block; else IPv6 only (OutsideBlock::ipv6Ruleset).
+    using Install = std::function<bool(const QString &iface, const QStringList &servers,
+                                       bool everything, QString *error)>;
     using Remove = std::function<bool(QString *error)>;
 
     OutsideGuard(Install install, Remove remove);
@@ -52,8 +53,10 @@ public:
     static OutsideGuard throughHelper(QDBusConnection bus);
 
     // The tunnel is up (again) with this address: the table is installed or
-    // replaced. False with a reason; nothing is left half done.
-    bool tunnelUp(const QString &assignedAddress, const QString &server, QString *error);
+    // replaced, the whole block or, with everything false, IPv6 only. False
+    // with a reason; nothing is left half done.
+    bool tunnelUp(const QString &assignedAddress, const QString &server, bool everything,
+                  QString *error);
     // Removes the table when this guard installed it.
     void release();
     bool active() const { return m_active; }

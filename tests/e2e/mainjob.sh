@@ -94,12 +94,7 @@ if [[ $mode == user ]]; then
     privatebus_up "$work" "$build" "$NS_CLIENT" "$home" > "$work/privatebus.out" || fail "$(cat "$work/privatebus.out")"
     pids+=("${privatebus_pids[@]}")
     client_as_user() {
-        ip netns exec "$NS_CLIENT" setpriv --reuid=nobody --regid=nogroup --clear-groups \
-            --inh-caps=-all --bounding-set=-all --no-new-privs \
-            env KVO_HOME="$home" XDG_RUNTIME_DIR="$work/run" DBUS_SYSTEM_BUS_ADDRESS="$bus" \
-            QT_QPA_PLATFORM=offscreen KVO_PROMPT_TRANSCRIPT="$boxes" \
-            "$build/src/app/KVOClient" boot >> "$work/client.out" 2>&1 &
-        client=$!
+        privatebus_client "$NS_CLIENT" "$home" "$work/run" "$boxes" "$work/client.out"
         pids+=($client)
     }
     client_as_user

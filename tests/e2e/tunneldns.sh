@@ -9,7 +9,8 @@
 #
 #   tunneldns.sh BUILD_DIR SOURCE_DIR root|user
 #
-# root: signed in, the name resolves through the tunnel and the local
+# root: IPv6 (the client's namespace has an IPv6 default route) cannot leave
+# while the tunnel is up, and can again after; signed in, the name resolves through the tunnel and the local
 # resolver gets no query; during a redial and after the log-out
 # /etc/resolv.conf is byte for byte what it was; a client killed with
 # SIGKILL leaves the tunnel's file, which its next start puts back.
@@ -75,6 +76,22 @@ for _ in $(seq 1 50); do
 done
 resolve() { ip netns exec "$NS_CLIENT" getent ahostsv4 "$1" | awk 'NR==1 {print $1}' || true; }
 [[ $(resolve inside.kvo.test) == 10.200.0.66 ]] || fail "the local resolver does not answer before the sign-in"
+# IPv6 beside the local network: the client has a default route over it.
+veth=$(ip -n "$NS_SERVER" -o -4 addr show | awk '$4 == "10.200.0.1/24" {print $2}')
+cveth=$(ip -n "$NS_CLIENT" -o -4 addr show | awk '$4 == "10.200.0.2/24" {print $2}')
+ip -n "$NS_SERVER" addr add 2001:db8:200::1/64 dev "$veth" nodad
+ip -n "$NS_CLIENT" addr add 2001:db8:200::2/64 dev "$cveth" nodad
+ip -n "$NS_CLIENT" route add default via 2001:db8:200::1
+ipv6_dropped() { # a datagram the output chain drops fails at once with EPERM
+    ip netns exec "$NS_CLIENT" python3 -c '
+import socket, sys
+try:
+    socket.socket(socket.AF_INET6, socket.SOCK_DGRAM).sendto(b"x", ("2001:db8:200::1", 9))
+except PermissionError:
+    sys.exit(0)
+sys.exit(1)'
+}
+ipv6_dropped && fail "IPv6 is dropped before the sign-in"
 local_queries() { grep -c "query\[" "$work/local-dns.log" 2>/dev/null || true; }
 
 if [[ $mode == user ]]; then
@@ -85,12 +102,7 @@ if [[ $mode == user ]]; then
     privatebus_up "$work" "$build" "$NS_CLIENT" "$home" > "$work/privatebus.out" || fail "$(cat "$work/privatebus.out")"
     pids+=("${privatebus_pids[@]}")
     start_client() {
-        ip netns exec "$NS_CLIENT" setpriv --reuid=nobody --regid=nogroup --clear-groups \
-            --inh-caps=-all --bounding-set=-all --no-new-privs \
-            env KVO_HOME="$home" XDG_RUNTIME_DIR="$work/run" DBUS_SYSTEM_BUS_ADDRESS="$bus" \
-            QT_QPA_PLATFORM=offscreen KVO_PROMPT_TRANSCRIPT="$work/boxes.txt" \
-            "$build/src/app/KVOClient" boot >> "$work/client.out" 2>&1 &
-        client=$!
+        privatebus_client "$NS_CLIENT" "$home" "$work/run" "$work/boxes.txt" "$work/client.out"
         pids+=($client)
     }
 else
@@ -129,6 +141,10 @@ start_client
 wait_for 1 "터널 DNS 적용: 10.8.0.1, 도메인 kvo.test (tun" 40 || fail "no DNS applied at tunnel up"
 signed_in_resolves "signed in"
 grep -q "터널 DNS 적용: 10.8.0.1, 도메인 kvo.test (tun[0-9]*, /etc/resolv.conf)" "$log" || fail "the log does not say how"
+if [[ $mode == root ]]; then
+    ipv6_dropped || fail "IPv6 leaves outside the tunnel while it is up"
+    grep -q "IPv6 통신 차단: 터널은 IPv4만 전달합니다" "$log" || fail "the log does not say IPv6 is held back"
+fi
 
 if [[ $mode == root ]]; then
     # A lost link: the machine's own resolver while redialling, the tunnel's again after.
@@ -143,6 +159,7 @@ if [[ $mode == root ]]; then
     kill -TERM "$client"
     for _ in $(seq 1 100); do kill -0 "$client" 2>/dev/null || break; sleep 0.1; done
     as_before "after the log-out"
+    ipv6_dropped && fail "IPv6 is still dropped after the log-out"
     [[ $(resolve inside.kvo.test) == 10.200.0.66 ]] || fail "the machine's resolver does not answer after the log-out"
     # Killed outright: the tunnel's file stays, the next start puts the original back.
     start_client

@@ -372,6 +372,8 @@ TEST_F(HelperTest, BadValuesAreRefusedBeforeAnythingIsAskedOrStarted)
         {"SetTunnelDns",
          {u"tun0"_s, QStringList {u"10.8.0.1"_s}, QStringList {u"a.test; reboot"_s}}},
         {"SetTunnelDns", {u"tun0"_s, QStringList {}, QStringList {}}},
+        {"BlockIpv6", {u"tun0\" accept"_s}},
+        {"BlockIpv6", {QString()}},
     };
     for (const auto &c : cases) {
         const QDBusMessage reply = call(a, QLatin1String(c.member), c.args);

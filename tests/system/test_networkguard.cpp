@@ -38,9 +38,9 @@ TEST(OutsideBlockRuleset, OnlyCheckedValuesMakeATable)
                              "\t\ttype filter hook output priority 0; policy drop;\n"
                              "\t\toifname \"lo\" accept\n"
                              "\t\toifname \"tun0\" accept\n"
+                             "\t\tmeta nfproto ipv6 udp sport 546 udp dport 547 accept\n"
                              "\t\tip daddr { 10.200.0.1, 192.168.7.254 } accept\n"
                              "\t\tudp sport 68 udp dport 67 accept\n"
-                             "\t\tmeta nfproto ipv6 udp sport 546 udp dport 547 accept\n"
                              "\t}\n"
                              "}\n"));
 
@@ -87,19 +87,27 @@ enum class Reach { Blocked, Answered, Other };
 // that the peer, listening nowhere, answers with a reset (Answered).
 Reach reach(const char *address, int port)
 {
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(quint16(port));
-    ::inet_pton(AF_INET, address, &to.sin_addr);
-    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage to {};
+    socklen_t size = sizeof(sockaddr_in);
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&to);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&to);
+    if (::inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(quint16(port));
+    } else {
+        ::inet_pton(AF_INET6, address, &v6->sin6_addr);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(quint16(port));
+        size = sizeof(sockaddr_in6);
+    }
+    const int udp = ::socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const bool dropped =
-        ::sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0 &&
-        errno == EPERM;
+        ::sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr *>(&to), size) < 0 && errno == EPERM;
     ::close(udp);
     if (dropped)
         return Reach::Blocked;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int result = ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 ? 0 : errno;
+    const int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int result = ::connect(fd, reinterpret_cast<sockaddr *>(&to), size) == 0 ? 0 : errno;
     if (result == EINPROGRESS) {
         pollfd p {fd, POLLOUT, 0};
         result = ETIMEDOUT;
@@ -174,7 +182,67 @@ TEST(OutsideBlockNetns, DropsOutsideTrafficOnlyWhileInstalled)
     EXPECT_FALSE(OutsideBlock::installed());
     EXPECT_EQ(reach("10.77.0.1", 9), Reach::Answered);
     EXPECT_TRUE(OutsideBlock::remove(&error)); // nothing there: fine
+
+    // Without the block only IPv6 is held back, except through the tunnel.
     host.leave();
+    ASSERT_TRUE(host.in({u"addr"_s, u"add"_s, u"2001:db8:77::2/64"_s, u"dev"_s, a, u"nodad"_s}));
+    ASSERT_TRUE(peer.in({u"addr"_s, u"add"_s, u"2001:db8:77::1/64"_s, u"dev"_s, b, u"nodad"_s}));
+    ASSERT_TRUE(
+        host.in({u"addr"_s, u"add"_s, u"fd66::2/64"_s, u"dev"_s, u"kvotun0"_s, u"nodad"_s}));
+    ASSERT_TRUE(
+        peer.in({u"addr"_s, u"add"_s, u"fd66::9/64"_s, u"dev"_s, u"kvotun1"_s, u"nodad"_s}));
+    ASSERT_TRUE(host.enter());
+    EXPECT_EQ(reach("2001:db8:77::1", 9), Reach::Answered);
+    ASSERT_TRUE(OutsideBlock::installIpv6Only(u"kvotun0"_s, &error)) << error.toStdString();
+    EXPECT_EQ(reach("2001:db8:77::1", 9), Reach::Blocked); // IPv6 outside the tunnel
+    EXPECT_EQ(reach("fd66::9", 9), Reach::Answered); // IPv6 through it
+    EXPECT_EQ(reach("::1", 9), Reach::Answered);
+    EXPECT_EQ(reach("10.77.0.1", 9), Reach::Answered); // IPv4 untouched
+    EXPECT_FALSE(OutsideBlock::installIpv6Only(u"tun0\" accept"_s, &error));
+    ASSERT_TRUE(OutsideBlock::remove(&error));
+    EXPECT_EQ(reach("2001:db8:77::1", 9), Reach::Answered);
+    host.leave();
+}
+
+TEST(OutsideBlockRuleset, Ipv6OnlyTableAndTheIpv6DefaultRoute)
+{
+    EXPECT_EQ(OutsideBlock::ipv6Ruleset(u"ppp0"_s),
+              u"add table inet kvo_block\n"
+              "delete table inet kvo_block\n"
+              "table inet kvo_block {\n"
+              "\tchain output {\n"
+              "\t\ttype filter hook output priority 0; policy accept;\n"
+              "\t\toifname \"lo\" accept\n"
+              "\t\toifname \"ppp0\" accept\n"
+              "\t\tmeta nfproto ipv6 udp sport 546 udp dport 547 accept\n"
+              "\t\tmeta nfproto ipv6 drop\n"
+              "\t}\n"
+              "}\n"_s);
+    EXPECT_TRUE(OutsideBlock::ipv6Ruleset(u"tun0;flush"_s).isEmpty());
+    const QByteArray zero(32, '0');
+    const struct
+    {
+        QByteArray table;
+        bool route;
+    } cases[] = {
+        {zero + " 00 " + zero +
+             " 00 fe800000000000000000000000000001 00000400 00000001 00000000 "
+             "00000003     eth0\n",
+         true},
+        {zero + " 00 " + zero + " 00 " + zero + " 00000400 00000001 00000000 00000001  wlan0\n",
+         true}, // a default route without a gateway
+        {zero + " 00 " + zero + " 00 " + zero + " ffffffff 00000001 00000000 00200200       lo\n",
+         false}, // the kernel's unreachable route
+        {zero + " 00 " + zero + " 00 " + zero + " 00000400 00000001 00000000 00000200     eth0\n",
+         false}, // rejecting
+        {"20010db8000000000000000000000000 40 " + zero + " 00 " + zero +
+             " 00000100 00000001 00000000 00000001     eth0\n",
+         false}, // a network's route only
+        {"garbage\n", false},
+        {"", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(OutsideBlock::hasIpv6DefaultRoute(c.table), c.route) << c.table.constData();
 }
 
 // A private bus standing in for the system bus; the test owns logind's name

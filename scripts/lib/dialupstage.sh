@@ -17,6 +17,11 @@
 #   10.201.0.4  IKE with another pre-shared key
 #   10.9.0.1    a host on the far side that answers with the address a TCP
 #               connection came from (port 7)
+#   10.201.0.53 the service's DNS server, which the PPP servers give their
+#               clients (ms-dns): it knows inside.kvo.test as 10.9.0.77
+#   10.200.0.1  (the router) the local network's resolver, the client
+#               machine's /etc/resolv.conf: it answers inside.kvo.test with
+#               10.200.0.66 and logs every query in $work/local-dns.log
 #
 # PPTP gives the client 10.202.0.100-199, L2TP 10.203.0.100-199. The
 # accepted accounts are KVO@demo / demo1234 (the simulator's "demo", fixed
@@ -184,7 +189,7 @@ dialup_up() {
     ip -n "$NS_SERVER" addr add 10.200.0.1/24 dev kvo-ds
     ip -n "$NS_CLIENT" addr add 10.200.0.2/24 dev kvo-dc
     local a
-    for a in 10.201.0.1 10.201.0.2 10.201.0.3 10.201.0.4 10.9.0.1; do
+    for a in 10.201.0.1 10.201.0.2 10.201.0.3 10.201.0.4 10.201.0.53 10.9.0.1; do
         ip -n "$NS_SERVER" addr add "$a/32" dev lo
     done
     ip -n "$NS_SERVER" link set lo up
@@ -215,6 +220,21 @@ while True:
     c.sendall((a[0] + "\n").encode())
     c.close()' &
     dialup_pids+=($!)
+
+    # Names: the service's DNS server and the local network's resolver, which
+    # the client's machine uses (the guest's /etc is its own).
+    local dns name listen answer
+    for dns in tunnel:10.201.0.53:10.9.0.77 local:10.200.0.1:10.200.0.66; do
+        IFS=: read -r name listen answer <<< "$dns"
+        ip netns exec "$NS_SERVER" dnsmasq --keep-in-foreground --no-resolv --no-hosts \
+            --bind-dynamic --listen-address="$listen" --address="/inside.kvo.test/$answer" \
+            --pid-file= --log-queries --log-facility="$work/$name-dns.log" &
+        dialup_pids+=($!)
+    done
+    if [[ $(hostname) == kvo-guest ]]; then
+        printf '# the local network'"'"'s resolver\nnameserver 10.200.0.1\noptions timeout:2 attempts:1\n' \
+            > /etc/resolv.conf
+    fi
 
     # The client's machine: the system's charon.
     if [[ $type == l2tp ]]; then

@@ -83,6 +83,7 @@ constexpr Method kMethods[] = {
     {"LinkAddress", "u", false},
     {"LinkStatistics", "u", false},
     {"LinkProtection", "u", false},
+    {"LinkDns", "u", false},
     {"ResetConnections", "asu", true},
     {"TunDeviceAvailable", "", false},
     {"BlockOutside", "sas", false},
@@ -511,6 +512,11 @@ QDBusMessage HelperService::linkCall(const QDBusMessage &message)
         QString address;
         const unsigned r = m_dialUp.getProjectedIp(handle, &address);
         return message.createReply(QVariantList {r, address});
+    }
+    if (member == QLatin1String("LinkDns")) {
+        QStringList servers;
+        const unsigned r = m_dialUp.getPeerDns(handle, &servers);
+        return message.createReply(QVariantList {r, servers});
     }
     if (member == QLatin1String("LinkProtection")) {
         QString protection;

@@ -174,4 +174,7 @@ public:
     // The link's encryption as negotiated ("MPPE 128-bit stateless",
     // "IPsec ESP AES_CBC_256/HMAC_SHA1_96"); empty until it is up.
     virtual unsigned getProtection(Ras::Handle handle, QString *protection) = 0;
+    // The DNS servers the peer gave the link (dotted IPv4, at most two);
+    // empty until it is up or when the peer gave none.
+    virtual unsigned getPeerDns(Ras::Handle handle, QStringList *servers) = 0;
 };

@@ -188,14 +188,18 @@ struct PppDialUp::Dial
     unsigned failure = 0; // what a line has shown the dial's error to be
     QString interfaceName;
     QString localIp;
+    QStringList peerDns; // the DNS servers the peer gave, as pppd says them
+    QByteArray peerDnsText; // pppd's file of them, as it writes it
     QString ipsecProposal; // the ESP proposal charon selected, until the SA is up
     QString protection; // the link's encryption, once negotiated
     HostRoute route; // to the server along the machine's own way there
     QList<std::shared_ptr<AutoResetEvent>> watchers;
 };
 
-PppDialUp::PppDialUp(DialUpPrograms programs, QString sysClassNet, QObject *parent)
-    : QObject(parent), m_programs(std::move(programs)), m_sysClassNet(std::move(sysClassNet))
+PppDialUp::PppDialUp(DialUpPrograms programs, QString sysClassNet, QObject *parent,
+                     QString peerDnsFile)
+    : QObject(parent), m_programs(std::move(programs)), m_sysClassNet(std::move(sysClassNet)),
+      m_peerDnsFile(std::move(peerDnsFile))
 { }
 
 namespace {
@@ -363,8 +367,13 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
     // (restored when the link ends); the host route keeps the server's way.
     if (entry.options & Ras::OptRemoteDefaultGateway)
         options += "defaultroute\nreplacedefaultroute\n";
-    // No "usepeerdns": pppd would leave /etc/ppp/resolv.conf behind, and
-    // Debian's ip-up hook would rewrite the machine's /etc/resolv.conf.
+    // The peer's DNS servers: pppd says them in its log, and the client
+    // applies them to the link itself. The system's ip-up and ip-down
+    // scripts are not run for our links (their hooks would rewrite the
+    // machine's resolv.conf with them, and restore it on their own terms):
+    // the scripts named here do not exist, in a folder only root can write.
+    options += "usepeerdns\nip-up-script " + pppQuoted(dir + QStringLiteral("/no-ip-up")) +
+        "\nip-down-script " + pppQuoted(dir + QStringLiteral("/no-ip-down")) + "\n";
     options += "nobsdcomp\nnodeflate\n";
     const QString optionsPath = dir + QStringLiteral("/options");
 
@@ -422,6 +431,7 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
                          0});
     }
 
+    keepPeerDnsFile();
     {
         QMutexLocker lock(&m_mutex);
         d->handle = m_nextHandle++;
@@ -476,6 +486,15 @@ void PppDialUp::onOutput(Dial *d)
 
 namespace PppOutput {
 namespace {
+bool dottedIpv4(const QString &text)
+{
+    static const QRegularExpression dotted(
+        QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
+    bool ok = false;
+    Ipv4::numericValue(text, &ok);
+    return ok && dotted.match(text).hasMatch();
+}
+
 bool plainInterfaceName(const QString &name)
 {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._-]{1,15}$"));
@@ -489,6 +508,8 @@ Line classify(const QString &line)
     static const QRegularExpression usingIf(QStringLiteral("Using interface (\\S+)"));
     static const QRegularExpression connectLine(QStringLiteral("Connect: (\\S+) <-->"));
     static const QRegularExpression localIp(QStringLiteral("local\\s+IP address\\s+(\\S+)"));
+    static const QRegularExpression peerDns(
+        QStringLiteral("^(primary|secondary)\\s+DNS address\\s+(\\S+)$"));
     static const QRegularExpression pppExit(
         QStringLiteral("pppd exited for call \\S+ with code (\\d+)"));
     static const QRegularExpression mppe(
@@ -512,12 +533,11 @@ Line classify(const QString &line)
                line.startsWith(QLatin1String("PAP authentication failed"))) {
         out.kind = Line::AuthFailed;
     } else if (auto m = localIp.match(line); m.hasMatch()) {
-        static const QRegularExpression dotted(
-            QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
-        bool ok = false;
-        Ipv4::numericValue(m.captured(1), &ok);
-        if (ok && dotted.match(m.captured(1)).hasMatch())
+        if (dottedIpv4(m.captured(1)))
             out = {Line::LocalAddress, m.captured(1)};
+    } else if (auto m = peerDns.match(line); m.hasMatch()) {
+        if (dottedIpv4(m.captured(2)))
+            out = {Line::PeerDns, m.captured(2)};
     } else if (line.contains(QLatin1String("remote IP address"))) {
         out.kind = Line::Projected;
     } else if (line.contains(QLatin1String("Connection established to"))) {
@@ -593,6 +613,17 @@ void PppDialUp::onLine(Dial *d, const QString &line)
         break;
     case PppOutput::Line::LocalAddress:
         d->localIp = event.value;
+        break;
+    case PppOutput::Line::PeerDns:
+        if (d->peerDnsText.count('\n') < 2) {
+            // What pppd writes into its file, a line for each it said (the
+            // same server twice when the peer gave one).
+            d->peerDnsText += "nameserver " + event.value.toLatin1() + '\n';
+            QMutexLocker lock(&m_mutex);
+            m_peerDnsWritten.append(d->peerDnsText);
+        }
+        if (d->peerDns.size() < 2 && !d->peerDns.contains(event.value))
+            d->peerDns.append(event.value);
         break;
     case PppOutput::Line::Projected:
         setState(d, Ras::Projected);
@@ -728,6 +759,7 @@ void PppDialUp::finish(Dial *d, unsigned error)
     }
     d->secrets.reset(); // removes the credentials
     d->route.remove();
+    restorePeerDnsFile();
     if (report && notify)
         notify(state, error);
 }
@@ -787,6 +819,51 @@ unsigned PppDialUp::getProtection(Ras::Handle handle, QString *protection)
         return Ras::InvalidHandle;
     *protection = d->connected ? d->protection : QString();
     return 0;
+}
+
+unsigned PppDialUp::getPeerDns(Ras::Handle handle, QStringList *servers)
+{
+    Dial *d = find(handle);
+    if (!d || d->ended)
+        return Ras::InvalidHandle;
+    *servers = d->connected ? d->peerDns : QStringList();
+    return 0;
+}
+
+void PppDialUp::keepPeerDnsFile()
+{
+    QMutexLocker lock(&m_mutex);
+    for (const auto &d : std::as_const(m_dials)) {
+        if (!d->ended)
+            return; // kept when the first of them started
+    }
+    QFile f(m_peerDnsFile);
+    if (f.open(QIODevice::ReadOnly))
+        m_peerDnsBefore = std::optional<QByteArray>(f.readAll());
+    else
+        m_peerDnsBefore = std::optional<QByteArray>();
+    m_peerDnsWritten.clear();
+}
+
+void PppDialUp::restorePeerDnsFile()
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_dials.isEmpty() || !m_peerDnsBefore)
+        return;
+    const std::optional<QByteArray> before = *m_peerDnsBefore;
+    m_peerDnsBefore.reset();
+    QFile f(m_peerDnsFile);
+    // Another program's file (another pppd's, the administrator's) stays.
+    if (!f.open(QIODevice::ReadOnly) || !m_peerDnsWritten.contains(f.readAll()))
+        return;
+    f.close();
+    if (!before) {
+        QFile::remove(m_peerDnsFile);
+        return;
+    }
+    QSaveFile out(m_peerDnsFile);
+    if (out.open(QIODevice::WriteOnly) && out.write(*before) == before->size())
+        out.commit();
 }
 
 unsigned PppDialUp::getStatistics(Ras::Handle handle, Ras::Statistics *stats)

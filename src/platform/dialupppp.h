@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class QProcess;
 class QTemporaryDir;
@@ -45,6 +46,7 @@ struct Line
         DeviceConnected, // "Connect: ppp0 <--> ...": `value` is the interface
         Authenticated, // "... authentication succeeded"
         LocalAddress, // "local  IP address 10.0.0.2": `value` is the address
+        PeerDns, // "primary   DNS address 10.0.0.53" (or "secondary"): `value`
         Projected, // "remote IP address ...": the link is up
         CarrierUp, // xl2tpd "Connection established to ...": the L2TP tunnel
         CarrierDown, // xl2tpd "Connection closed to ...": the L2TP call or tunnel has ended
@@ -64,7 +66,7 @@ struct Line
 };
 // The meaning of one trimmed line. An interface that is no plain interface
 // name (1-15 of letters, digits, ".", "_", "-"; not "." or "..") and a local
-// address that is no dotted IPv4 address are no event: they would name a
+// or DNS address that is no dotted IPv4 address are no event: they would name a
 // file under /sys/class/net or reach the main window; so is a proposal of
 // anything but A-Z, 0-9, "_" and "/" (at most 80).
 Line classify(const QString &line);
@@ -82,9 +84,12 @@ class PppDialUp : public QObject, public DialUp
 {
     Q_OBJECT
 public:
+    // peerDnsFile: where pppd writes the peer's DNS servers (put back as it
+    // was once the last of our links has ended).
     explicit PppDialUp(DialUpPrograms programs = DialUpPrograms::fromSystem(),
                        QString sysClassNet = QStringLiteral("/sys/class/net"),
-                       QObject *parent = nullptr);
+                       QObject *parent = nullptr,
+                       QString peerDnsFile = QStringLiteral("/etc/ppp/resolv.conf"));
     ~PppDialUp() override;
 
     unsigned setEntryProperties(const QString &phoneBook, const QString &entryName,
@@ -101,6 +106,7 @@ public:
     unsigned notifyOnDisconnection(Ras::Handle handle,
                                    std::shared_ptr<AutoResetEvent> event) override;
     unsigned getProtection(Ras::Handle handle, QString *protection) override;
+    unsigned getPeerDns(Ras::Handle handle, QStringList *servers) override;
 
     // Reads an entry back from a phone-book file (for the driver's checks
     // and the tests). False when the file or the entry is missing.
@@ -117,8 +123,16 @@ private:
     void finish(Dial *d, unsigned error);
     Dial *find(Ras::Handle handle) const;
 
+    void keepPeerDnsFile();
+    void restorePeerDnsFile();
+
     DialUpPrograms m_programs;
     QString m_sysClassNet;
+    QString m_peerDnsFile;
+    // The file as it was before the first of our live links (nullopt:
+    // absent), and the contents our links' pppd wrote into it.
+    std::optional<std::optional<QByteArray>> m_peerDnsBefore;
+    QList<QByteArray> m_peerDnsWritten;
     Ras::Handle m_nextHandle = 1;
     // Guards m_dials' membership and each dial's watchers: other threads
     // enumerate and register for the disconnection.

@@ -195,6 +195,15 @@ unsigned HelperDialUp::getProtection(Ras::Handle handle, QString *protection)
     return reply.arguments().at(0).toUInt();
 }
 
+unsigned HelperDialUp::getPeerDns(Ras::Handle handle, QStringList *servers)
+{
+    const QDBusMessage reply = call(QStringLiteral("LinkDns"), {uint(handle)});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+        return Ras::InvalidHandle;
+    *servers = reply.arguments().at(1).toStringList();
+    return reply.arguments().at(0).toUInt();
+}
+
 unsigned HelperDialUp::getStatistics(Ras::Handle handle, Ras::Statistics *stats)
 {
     const QDBusMessage reply = call(QStringLiteral("LinkStatistics"), {uint(handle)});

@@ -34,6 +34,7 @@ public:
     unsigned getProjectedIp(Ras::Handle handle, QString *address) override;
     unsigned getStatistics(Ras::Handle handle, Ras::Statistics *stats) override;
     unsigned getProtection(Ras::Handle handle, QString *protection) override;
+    unsigned getPeerDns(Ras::Handle handle, QStringList *servers) override;
     unsigned enumConnections(QList<Ras::Connection> *out, int capacity, int *count) override;
     unsigned notifyOnDisconnection(Ras::Handle handle,
                                    std::shared_ptr<AutoResetEvent> event) override;

@@ -122,6 +122,14 @@ QString PptpClient::protection()
     return text;
 }
 
+TunnelDns::Settings PptpClient::pushedDns() const
+{
+    TunnelDns::Settings dns;
+    if (m_dialUp.getPeerDns(handle(), &dns.servers) != 0)
+        return {};
+    return dns;
+}
+
 QString PptpClient::GetStatistics()
 {
     Ras::Statistics stats;

@@ -27,6 +27,8 @@ public:
     // The link's encryption as the dial-up layer negotiated it; empty when
     // there is none (or no link).
     QString protection();
+    // The peer's DNS servers for the link that is up (no search domains).
+    TunnelDns::Settings pushedDns() const override;
 
     // The status query into the status record; its result (0, or
     // Ras::InvalidHandle once the connection has gone).

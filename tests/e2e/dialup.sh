@@ -10,8 +10,11 @@
 # first address is taken, one switch resets a listed connection, and the
 # log-out leaves nothing behind (no pppd, pptp, xl2tpd or IPsec SA, no ppp
 # device; routes, /etc/ppp, /etc/swanctl and /etc/resolv.conf as before).
-# While the link is up the machine's traffic goes through it, and the
-# activity log names its encryption (MPPE, IPsec).
+# While the link is up the machine's traffic goes through it, names are
+# asked of the DNS server the PPP server gave (the local network's resolver
+# gets no query), and the activity log names the link's encryption (MPPE,
+# IPsec) and the DNS applied; afterwards /etc/resolv.conf and /etc/ppp are
+# byte for byte as before.
 #
 # Then the failures, each with its message box and error number and nothing
 # left running: a wrong password (691), no server listening (PPTP 678; L2TP:
@@ -142,6 +145,8 @@ wait_for_box() { # pattern seconds
     done
     return 1
 }
+resolve() { ip netns exec "$NS_CLIENT" getent ahostsv4 "$1" | awk 'NR==1 {print $1}' || true; }
+local_queries() { grep -c 'query\[A\] inside.kvo.test' "$work/local-dns.log" 2>/dev/null || true; }
 seen_from() { # the address the far host sees a connection from
     ip netns exec "$NS_CLIENT" python3 -c '
 import socket
@@ -187,6 +192,7 @@ main_job() { # root|user
     begin_case "main-$1" demo
     no_boxes=1
     [[ $(seen_from) == "$client_ip" ]] || fail "the far host does not see the client's own address before the sign-in"
+    [[ $(resolve inside.kvo.test) == 10.200.0.66 ]] || fail "the local resolver does not answer before the sign-in"
     start_client
     wait_for 1 "로 IP변경 완료" 90 || fail "no first address change"
     local link_ip
@@ -195,6 +201,12 @@ main_job() { # root|user
     ip -n "$NS_CLIENT" -o addr show | grep -q "inet $link_ip peer" || fail "no ppp device holds $link_ip"
     [[ $(seen_from) == "$link_ip" ]] || fail "the machine's traffic does not go through the link"
     grep -q "터널 암호화: $encryption" "$log" || fail "the log does not name the encryption ($encryption)"
+    grep -q "터널 DNS 적용: 10.201.0.53 (ppp[0-9]*, " "$log" ||
+        fail "the log does not say the link's DNS was applied"
+    local asked
+    asked=$(local_queries)
+    [[ $(resolve inside.kvo.test) == 10.9.0.77 ]] || fail "names are not asked through the link: $(resolve inside.kvo.test)"
+    [[ $(local_queries) == "$asked" ]] || fail "the local resolver was asked while the link is up"
 
     # An established connection to a listed host; the switch resets it.
     ip netns exec "$NS_CLIENT" python3 - "$SERVER_IP" > "$work/holder.out" 2>&1 <<'PY' &
@@ -222,6 +234,7 @@ PY
     wait_for 1 "로그아웃함" 30 || fail "no log-out"
     nothing_left
     [[ $(seen_from) == "$client_ip" ]] || fail "the traffic does not leave by the machine's own route after the log-out"
+    [[ $(resolve inside.kvo.test) == 10.200.0.66 ]] || fail "names do not go to the local resolver after the log-out"
     quit_client
     end_case
 }

@@ -532,6 +532,9 @@ TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
     QString protection;
     EXPECT_EQ(dialUp.getProtection(handle, &protection), 0u);
     EXPECT_EQ(protection, u"MPPE 128-bit stateless"_s);
+    QStringList dns;
+    EXPECT_EQ(dialUp.getPeerDns(handle, &dns), 0u);
+    EXPECT_EQ(dns, QStringList {u"10.7.0.53"_s});
     QList<Ras::Connection> connections;
     int count = 0;
     EXPECT_EQ(dialUp.enumConnections(&connections, 20, &count), 0u);
@@ -548,6 +551,7 @@ TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
     Ras::ConnStatus status;
     EXPECT_EQ(dialUp.getConnectStatus(handle, &status), unsigned(Ras::InvalidHandle));
     EXPECT_EQ(dialUp.getProtection(handle, &protection), unsigned(Ras::InvalidHandle));
+    EXPECT_EQ(dialUp.getPeerDns(handle, &dns), unsigned(Ras::InvalidHandle));
 }
 
 TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)

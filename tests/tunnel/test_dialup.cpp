@@ -33,7 +33,9 @@ struct DialRig
     QTemporaryDir log;
     QTemporaryDir sys;
     ScriptedPrompter prompter;
-    PppDialUp dialUp {fakePrograms(), sys.path()};
+    // pppd's file of the peer's DNS servers (the stand-in writes it).
+    const QString peerDnsFile = log.path() + QStringLiteral("/resolv.conf");
+    PppDialUp dialUp {fakePrograms(), sys.path(), nullptr, peerDnsFile};
     PptpClient client;
     TunnelNotifier notifier;
     NoticeLog notices {notifier};
@@ -160,7 +162,23 @@ TEST(DialUpPptp, ProgressStatesAddressCountersAndHangUp)
     EXPECT_TRUE(options.contains("require-mppe-128\n")); // never in the clear
     // The default route through the link, also over the machine's own.
     EXPECT_TRUE(options.contains("defaultroute\nreplacedefaultroute\n"));
-    EXPECT_FALSE(options.contains("usepeerdns")); // pppd would leave /etc/ppp/resolv.conf
+    // The peer's DNS servers asked for, and the system's ip-up and ip-down
+    // hooks (which would rewrite resolv.conf with them) not run: the scripts
+    // named are in the private folder, and are not there.
+    EXPECT_TRUE(options.contains("usepeerdns\n"));
+    const QString dir = QString::fromUtf8(args)
+                            .section(QStringLiteral("file\n"), 1)
+                            .section(QLatin1Char('\n'), 0, 0)
+                            .section(QLatin1Char('/'), 0, -2);
+    for (const char *script : {"ip-up-script", "ip-down-script"}) {
+        const QString path = QString::fromUtf8(options)
+                                 .section(QLatin1String(script) + QLatin1String(" \""), 1)
+                                 .section(QLatin1Char('"'), 0, 0);
+        EXPECT_TRUE(path.startsWith(dir + QLatin1Char('/'))) << script << " " << path.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(path)) << script;
+    }
+    EXPECT_EQ(rig.client.pushedDns().servers, QStringList {QStringLiteral("10.7.0.53")});
+    EXPECT_TRUE(rig.client.pushedDns().domains.isEmpty());
     // A host name: pptp keeps its own host route to it.
     EXPECT_TRUE(args.contains("\"/usr/sbin/pptp\" up.pptp --nolaunchpppd\n"));
     QString protection;
@@ -177,10 +195,52 @@ TEST(DialUpPptp, ProgressStatesAddressCountersAndHangUp)
     EXPECT_EQ(rig.client.refreshStatus(), unsigned(Ras::InvalidHandle));
     EXPECT_FALSE(ProcessList::isRunning(pid_t(pppd)));
     EXPECT_FALSE(QFileInfo::exists(optionsPath)); // the secrets are gone with the link
+    EXPECT_FALSE(QFileInfo::exists(rig.peerDnsFile)); // pppd's file, absent before
+    EXPECT_TRUE(rig.client.pushedDns().servers.isEmpty());
     EXPECT_TRUE(rig.client.GetAssignedIp().isEmpty());
     // A hang-up is no dial failure.
     QTest::qWait(50);
     EXPECT_EQ(rig.lastError(), 0u);
+}
+
+// pppd writes the peer's DNS servers into its file when the link comes up:
+// after our last link the file is as it was, unless another program has
+// written it since.
+TEST(DialUpPptp, PppdsDnsFileIsPutBackAfterTheLink)
+{
+    const struct
+    {
+        const char *before; // nullptr: no file
+        const char *during; // written while the link is up; nullptr: pppd's stays
+        const char *after; // nullptr: no file
+    } cases[] = {
+        {"nameserver 192.0.2.1\n", nullptr, "nameserver 192.0.2.1\n"},
+        {"", nullptr, ""},
+        {nullptr, "nameserver 192.0.2.9\n", "nameserver 192.0.2.9\n"},
+        {"nameserver 192.0.2.1\n", "# the administrator's\n", "# the administrator's\n"},
+    };
+    for (const auto &c : cases) {
+        DialRig rig(1);
+        if (c.before)
+            writeFile(rig.peerDnsFile, c.before);
+        ASSERT_EQ(rig.connect("up.pptp"), 0);
+        ASSERT_TRUE(rig.waitFor(0x2000));
+        EXPECT_EQ(readFile(rig.peerDnsFile), QByteArray("nameserver 10.7.0.53\n"));
+        if (c.during)
+            writeFile(rig.peerDnsFile, c.during);
+        rig.client.Disconnect();
+        EXPECT_EQ(QFileInfo::exists(rig.peerDnsFile), c.after != nullptr) << c.before;
+        if (c.after) {
+            EXPECT_EQ(readFile(rig.peerDnsFile), QByteArray(c.after));
+        }
+    }
+
+    // The real pppd's lines, and the file it wrote: the one server the peer
+    // gave, said (and written) twice.
+    DialRig real(1);
+    ASSERT_EQ(real.connect("replay-pptp-main-root"), 0);
+    ASSERT_TRUE(waitUntil([&] { return real.client.refreshStatus() == Ras::InvalidHandle; }));
+    EXPECT_FALSE(QFileInfo::exists(real.peerDnsFile));
 }
 
 // The server goes into pppd's pty command, which /bin/sh runs, and into the
@@ -392,6 +452,11 @@ TEST(DialUpOutput, LinesGiveTheirEventsAndOddValuesNone)
         {"local  IP address 10.7.0.5;reboot", L::None, "", -1},
         {"local  IP address 0x0a070005", L::None, "", -1},
         {"local  IP address 10.7.0.256", L::None, "", -1},
+        {"primary   DNS address 10.201.0.53", L::PeerDns, "10.201.0.53", -1},
+        {"secondary DNS address 10.201.0.54", L::PeerDns, "10.201.0.54", -1},
+        {"primary   DNS address 10.201.0.53;reboot", L::None, "", -1},
+        {"primary   DNS address 10.201.0.53 x", L::None, "", -1},
+        {"primary   DNS address ns.example", L::None, "", -1},
         {"remote IP address 10.7.0.1", L::Projected, "", -1},
         {"Connection established to 192.0.2.9, 1701.", L::CarrierUp, "", -1},
         {"connect: Connection refused", L::NoAnswer, "", -1},

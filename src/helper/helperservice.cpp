@@ -282,8 +282,11 @@ QString HelperService::checkValues(const QDBusMessage &message) const
             return QStringLiteral("type must be 1 (PPTP) or 3 (L2TP)");
         if (!isServerAddress(args.at(1).toString()))
             return QStringLiteral("server must be an IPv4 address or a host name");
-        if (!isCredential(args.at(2).toString()) || !isCredential(args.at(3).toString()))
-            return QStringLiteral("user and password: one line of at most %1 characters each")
+        // An empty one would have pppd look the secret up in the system's
+        // secrets files, and answer a caller-chosen server with root's.
+        if (!isCredential(args.at(2).toString()) || !isCredential(args.at(3).toString()) ||
+            args.at(2).toString().isEmpty() || args.at(3).toString().isEmpty())
+            return QStringLiteral("user and password: one line of 1 to %1 characters each")
                 .arg(kCredentialChars);
     } else if (member == QLatin1String("ResetConnections")) {
         const QStringList hosts = args.at(0).toStringList();
@@ -355,7 +358,7 @@ QString HelperService::openVpnProgram() const
 QString HelperService::refuseNewTunnel(const QString &owner)
 {
     // A caller that left while polkit was asked gets nothing started.
-    if (!m_bus.interface()->isServiceRegistered(owner).value())
+    if (!callerStillThere(owner))
         return QStringLiteral("caller left");
     if (ownedBy(owner) >= kMaxPerCaller)
         return QStringLiteral("too many tunnels");
@@ -402,7 +405,6 @@ QDBusMessage HelperService::startOpenVpn(const QDBusMessage &message)
     connect(p, &QProcess::finished, this, [this, id](int code, QProcess::ExitStatus status) {
         onTunnelFinished(id, code, status == QProcess::CrashExit);
     });
-    watchOwner(owner);
     p->start(program, arguments);
     if (!p->waitForStarted(10000)) {
         p->disconnect(this);
@@ -475,7 +477,6 @@ QDBusMessage HelperService::dial(const QDBusMessage &message)
     if (result == 0 && type == 3)
         result = m_dialUp.setPreSharedKey(link->phoneBook, entry, TunnelCommand::preSharedKey());
     if (result == 0) {
-        watchOwner(owner);
         const Ras::DialParams params {entry, args.at(2).toString(), args.at(3).toString()};
         result = m_dialUp.dial(
             link->phoneBook, params,
@@ -581,7 +582,7 @@ QDBusMessage HelperService::outsideBlock(const QDBusMessage &message)
         return message.createReply();
     }
     // A caller that left while polkit was asked gets nothing installed.
-    if (!m_bus.interface()->isServiceRegistered(owner).value())
+    if (!callerStillThere(owner))
         return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
     const QVariantList args = message.arguments();
     const bool installed = message.member() == QLatin1String("BlockIpv6")
@@ -590,7 +591,6 @@ QDBusMessage HelperService::outsideBlock(const QDBusMessage &message)
     if (!installed)
         return message.createErrorReply(kErrorFailed, error);
     m_blockOwner = owner;
-    watchOwner(owner);
     qInfo("kvo-helper: outside traffic blocked for %s", qPrintable(owner));
     return message.createReply();
 }
@@ -624,8 +624,7 @@ QDBusMessage HelperService::tunnelDns(const QDBusMessage &message)
         revertDns();
         return message.createReply();
     }
-    watchOwner(owner);
-    if (!m_bus.interface()->isServiceRegistered(owner).value())
+    if (!callerStillThere(owner))
         return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
     const QVariantList args = message.arguments();
     const QString iface = args.at(0).toString();
@@ -662,6 +661,19 @@ void HelperService::watchOwner(const QString &owner)
 {
     if (!m_watcher->watchedServices().contains(owner))
         m_watcher->addWatchedService(owner);
+}
+
+bool HelperService::callerStillThere(const QString &owner)
+{
+    // Watched first, asked second: a caller that leaves after the answer is
+    // seen to leave (ownerLeft, once this call has set up what it undoes),
+    // and one that left before is told here. Bus names are never reused.
+    watchOwner(owner);
+    if (m_bus.interface()->isServiceRegistered(owner).value())
+        return true;
+    if (ownedBy(owner) == 0 && owner != m_blockOwner && owner != m_dnsOwner)
+        m_watcher->removeWatchedService(owner);
+    return false;
 }
 
 void HelperService::ownerLeft(const QString &owner)

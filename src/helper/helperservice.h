@@ -69,6 +69,8 @@ private:
     bool ownsInterface(const QString &owner, const QString &iface);
 
     void watchOwner(const QString &owner);
+    // Watches the caller from now on; false when it has already left.
+    bool callerStillThere(const QString &owner);
     void ownerLeft(const QString &owner);
     void onTunnelOutput(quint32 id);
     void onTunnelFinished(quint32 id, int exitCode, bool crashed);

@@ -330,6 +330,10 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
     // swanctl and xl2tpd files: an address or a host name only.
     if (!isServerAddress(entry.localPhoneNumber))
         return Ras::BadServerName;
+    // pppd looks an empty secret up in the system's secrets files (and would
+    // answer the server with what it finds there): never for our links.
+    if (params.userName.isEmpty() || params.password.isEmpty())
+        return Ras::AuthenticationFailure;
     // A line break would end the option or the configuration line early.
     for (const QString *text : std::initializer_list<const QString *> {
              &params.userName, &params.password, &psk, &entry.localPhoneNumber}) {

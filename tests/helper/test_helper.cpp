@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +30,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -193,7 +195,8 @@ protected:
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
     }
 
-    void startHelper(int idleSeconds = 60)
+    // wrapper: a command the helper runs under (its arguments follow).
+    void startHelper(int idleSeconds = 60, const QStringList &wrapper = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("PATH"),
@@ -201,9 +204,15 @@ protected:
         env.insert(QStringLiteral("KVO_FAKE_LOG"), m_log);
         m_helper.setProcessEnvironment(env);
         m_helper.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_helper.start(QStringLiteral(KVO_HELPER_BIN),
-                       {QStringLiteral("--bus"), m_address, QStringLiteral("--install-dir"),
-                        m_install, QStringLiteral("--idle-seconds"), QString::number(idleSeconds)});
+        QStringList arguments {QStringLiteral(KVO_HELPER_BIN),
+                               QStringLiteral("--bus"),
+                               m_address,
+                               QStringLiteral("--install-dir"),
+                               m_install,
+                               QStringLiteral("--idle-seconds"),
+                               QString::number(idleSeconds)};
+        arguments = wrapper + arguments;
+        m_helper.start(arguments.takeFirst(), arguments);
         ASSERT_TRUE(m_helper.waitForStarted(5000));
         QDBusConnection watcher = client(QStringLiteral("watcher"));
         ASSERT_TRUE(
@@ -363,6 +372,8 @@ TEST_F(HelperTest, BadValuesAreRefusedBeforeAnythingIsAskedOrStarted)
         {"StartOpenVpn", {QStringLiteral("10.0.0.1"), QStringLiteral("80"), 0u, user, user}},
         {"Dial", {2u, QStringLiteral("up.example"), user, user}},
         {"Dial", {1u, QStringLiteral("up.example; reboot"), user, user}},
+        {"Dial", {1u, QStringLiteral("up.example"), user, QString()}},
+        {"Dial", {3u, QStringLiteral("up.example"), QString(), user}},
         {"ResetConnections", {QStringList {QStringLiteral("example.com")}, 443u}},
         {"ResetConnections", {QStringList {QStringLiteral("127.0.0.1")}, 0u}},
         {"ResetConnections", {QStringList {QStringLiteral("127.0.0.2")}, 443u}},
@@ -914,6 +925,95 @@ TEST_F(HelperTest, OutsideBlockBelongsToItsCallerAndGoesWhenItLeaves)
     EXPECT_TRUE(waitFor([&] { return inNs([] { return !OutsideBlock::installed(); }); }));
     EXPECT_FALSE(inNs([] { return blockedTo("10.77.0.1"); }));
     EXPECT_EQ(m_helper.state(), QProcess::Running);
+}
+
+// Sends a call and does not wait for its answer.
+void sendOnly(QDBusConnection &bus, const QString &member, const QVariantList &args)
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(kHelper, kPath, kHelper, member);
+    m.setArguments(args);
+    bus.send(m);
+}
+
+// A caller that leaves while the helper carries out its call is seen to
+// leave: what the call set up is undone, and the helper, with nothing left,
+// leaves when idle. The helper is held in the middle of the call: here by
+// the installed client.ovpn, a pipe it reads before it starts openvpn.
+TEST_F(HelperTest, ACallerThatLeavesDuringStartOpenVpnLeavesNoTunnel)
+{
+    const QString config = m_install + u"/client.ovpn"_s;
+    QFile::remove(config);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(config).constData(), 0644), 0);
+    startHelper(1);
+    const QString caller = [&] {
+        QDBusConnection a = client(u"a"_s);
+        sendOnly(a, u"StartOpenVpn"_s, startArgs(u"10.0.0.1"_s));
+        return a.baseService();
+    }();
+    // polkit has said yes; the helper checks the caller and waits in the
+    // configuration's open until something writes to it.
+    ASSERT_TRUE(waitFor([&] { return m_authority.actions.size() == 1; }));
+    QTest::qWait(300);
+    QDBusConnection::disconnectFromBus(u"a"_s);
+    QDBusConnection watcher = client(u"watcher"_s);
+    ASSERT_TRUE(waitFor([&] { return !watcher.interface()->isServiceRegistered(caller).value(); }));
+    const int fd = ::open(QFile::encodeName(config).constData(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ::close(fd); // an empty configuration: the helper goes on
+    QFile::remove(config); // a plain file again, for whoever reads it next
+    writeFile(config, "client\n");
+    QTest::qWait(500); // the helper starts openvpn (and, seeing the caller gone, ends it)
+    EXPECT_TRUE(waitFor([&] { return openVpnPid() == 0; }, 10000)) << "openvpn outlived its caller";
+    EXPECT_TRUE(m_helper.waitForFinished(10000)) << "the helper stays busy";
+}
+
+// The same for the outside block, the helper held while nft runs (a slower
+// nft laid over the system's in the helper's own mount namespace).
+TEST_F(HelperTest, ACallerThatLeavesDuringBlockOutsideLeavesNoTable)
+{
+    const QString nft = OutsideBlock::nftProgram();
+    if (::geteuid() != 0 || nft.isEmpty() || QStandardPaths::findExecutable(u"unshare"_s).isEmpty())
+        GTEST_SKIP() << "needs root, nft and unshare";
+    NetnsScope ns;
+    ASSERT_TRUE(ns.made());
+    const QString real = m_dir.filePath(u"real-nft"_s);
+    const QString slow = m_dir.filePath(u"slow-nft"_s);
+    const QString started = m_dir.filePath(u"nft-started"_s);
+    ASSERT_TRUE(QFile::copy(nft, real));
+    writeFile(slow,
+              QStringLiteral("#!/bin/sh\ntouch '%1'\nsleep 1\nexec '%2' \"$@\"\n")
+                  .arg(started, real)
+                  .toUtf8());
+    ASSERT_TRUE(QFile::setPermissions(slow,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther));
+    ns.enter();
+    startHelper(1,
+                {u"unshare"_s, u"--mount"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
+                 QStringLiteral("mount --bind '%1' '%2' && exec \"$0\" \"$@\"").arg(slow, nft)});
+    ns.leave();
+    // The helper removes a leftover table at its start: that nft call first.
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(started); }));
+    QFile::remove(started);
+    QTest::qWait(1500);
+    const QString caller = [&] {
+        QDBusConnection a = client(u"a"_s);
+        sendOnly(a, u"BlockOutside"_s, {u"tun0"_s, QStringList {u"10.77.0.3"_s}});
+        return a.baseService();
+    }();
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(started); }));
+    QDBusConnection::disconnectFromBus(u"a"_s);
+    QDBusConnection watcher = client(u"watcher"_s);
+    ASSERT_TRUE(waitFor([&] { return !watcher.interface()->isServiceRegistered(caller).value(); }));
+
+    auto installed = [&] {
+        ns.enter();
+        const bool r = OutsideBlock::installed();
+        ns.leave();
+        return r;
+    };
+    EXPECT_TRUE(m_helper.waitForFinished(15000)) << "the helper stays busy";
+    EXPECT_FALSE(installed()) << "the table outlived its caller";
 }
 
 } // namespace

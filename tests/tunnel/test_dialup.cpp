@@ -294,6 +294,29 @@ TEST(DialUpServerAddress, AnythingButAnAddressOrAHostNameIsRefusedWith868)
     }
 }
 
+// An empty user or password never reaches pppd, which would look the
+// secret up in the system's secrets files instead.
+TEST(DialUpCredentials, AnEmptyUserOrPasswordIsRefusedBeforeAnyProgramRuns)
+{
+    for (unsigned type : {1u, 3u}) {
+        for (const auto &[user, password] : {std::pair {QStringLiteral("u"), QString()},
+                                             std::pair {QString(), QStringLiteral("p")}}) {
+            DialRig rig(type);
+            ASSERT_EQ(rig.dialUp.setEntryProperties(
+                          rig.client.phoneBookPath(), QStringLiteral("KVO"),
+                          PptpClient::entryFor(type, QStringLiteral("up.pptp"))),
+                      0u);
+            Ras::Handle handle = 0;
+            EXPECT_EQ(rig.dialUp.dial(
+                          rig.client.phoneBookPath(), {QStringLiteral("KVO"), user, password},
+                          [](int, unsigned) {}, &handle),
+                      unsigned(Ras::AuthenticationFailure));
+            EXPECT_EQ(handle, Ras::Handle(0));
+            EXPECT_TRUE(QDir(rig.log.path()).isEmpty()); // no program ran
+        }
+    }
+}
+
 TEST(DialUpL2tp, IpsecThenXl2tpdWithSecretsInPrivateFiles)
 {
     DialRig rig(3);

@@ -63,6 +63,9 @@ constexpr int kCredentialChars = 256;
 constexpr int kMaxResetHosts = 64;
 // Tunnels and links one caller may hold at once.
 constexpr int kMaxPerCaller = 4;
+// Authorisations waiting for polkit: per caller, and in all.
+constexpr int kMaxChecksPerCaller = 2;
+constexpr int kMaxChecks = 32;
 constexpr int kStopGraceMs = 700;
 constexpr int kLinkPollMs = 1000;
 
@@ -241,22 +244,37 @@ bool HelperService::handleMessage(const QDBusMessage &message, const QDBusConnec
         m_bus.send(message.createErrorReply(kErrorInvalidArgs, bad));
         return true;
     }
+    // One caller cannot fill the helper's allowance of pending replies on
+    // the bus, and so fail every other caller's checks.
+    if (m_polkit.pendingFor(message.service()) >= kMaxChecksPerCaller ||
+        m_polkit.pending() >= kMaxChecks) {
+        m_bus.send(message.createErrorReply(
+            kErrorFailed, QStringLiteral("too many authorisations waiting; try again")));
+        return true;
+    }
     message.setDelayedReply(true);
-    ++m_pendingChecks;
-    m_polkit.check(
-        message.service(), method->reset ? kActionReset : kActionConnect,
-        message.isInteractiveAuthorizationAllowed(), [this, message](PolkitCheck::Answer answer) {
-            --m_pendingChecks;
-            touch();
-            if (answer == PolkitCheck::Answer::Yes) {
-                m_bus.send(perform(message));
-                return;
-            }
-            m_bus.send(message.createErrorReply(kErrorNotAuthorized,
-                                                answer == PolkitCheck::Answer::Challenge
-                                                    ? QStringLiteral("Authentication is required")
-                                                    : QStringLiteral("Not authorized")));
-        });
+    watchOwner(message.service()); // its checks are cancelled when it leaves
+    m_polkit.check(message.service(), method->reset ? kActionReset : kActionConnect,
+                   message.isInteractiveAuthorizationAllowed(),
+                   [this, message](PolkitCheck::Answer answer, const QString &why) {
+                       touch();
+                       switch (answer) {
+                       case PolkitCheck::Answer::Yes:
+                           m_bus.send(perform(message));
+                           return;
+                       case PolkitCheck::Answer::Failed:
+                           m_bus.send(message.createErrorReply(kErrorFailed, why));
+                           return;
+                       case PolkitCheck::Answer::Challenge:
+                           m_bus.send(message.createErrorReply(
+                               kErrorNotAuthorized, QStringLiteral("Authentication is required")));
+                           return;
+                       case PolkitCheck::Answer::No:
+                           m_bus.send(message.createErrorReply(kErrorNotAuthorized,
+                                                               QStringLiteral("Not authorized")));
+                           return;
+                       }
+                   });
     return true;
 }
 
@@ -679,6 +697,7 @@ bool HelperService::callerStillThere(const QString &owner)
 void HelperService::ownerLeft(const QString &owner)
 {
     m_watcher->removeWatchedService(owner);
+    m_polkit.cancelFor(owner);
     if (owner == m_blockOwner) {
         qInfo("kvo-helper: %s left, removing the outside block", qPrintable(owner));
         removeBlock();
@@ -723,6 +742,6 @@ int HelperService::ownedBy(const QString &owner) const
 
 bool HelperService::managing() const
 {
-    return !m_tunnels.empty() || !m_links.empty() || m_pendingChecks > 0 ||
+    return !m_tunnels.empty() || !m_links.empty() || m_polkit.pending() > 0 ||
         !m_blockOwner.isEmpty() || m_dns.active();
 }

@@ -92,7 +92,6 @@ private:
     QTemporaryDir m_phoneBooks; // mode 0700
     QTimer m_idleTimer;
     QTimer m_linkPoll;
-    int m_pendingChecks = 0;
     quint32 m_nextId = 1;
     std::map<quint32, std::unique_ptr<Tunnel>> m_tunnels;
     std::map<quint32, std::unique_ptr<Link>> m_links;

@@ -17,10 +17,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +37,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -63,14 +66,31 @@ bool waitFor(const std::function<bool()> &done, int ms = 10000)
 class StandInAuthority : public QDBusVirtualObject
 {
 public:
-    enum Answer { Yes, No, Challenge };
+    // Hang: no answer until cancelled; Error: a bus error instead of one.
+    enum Answer { Yes, No, Challenge, Hang, Error };
     Answer answer = Yes;
     QStringList actions;
     QStringList subjects; // "kind:name"
+    QList<QDBusMessage> held; // the checks not answered (Hang)
+    QStringList cancelled; // the cancellation ids of CancelCheckAuthorization
 
     QString introspect(const QString &) const override { return QString(); }
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
+        if (message.member() == QLatin1String("CancelCheckAuthorization")) {
+            const QString id = message.arguments().value(0).toString();
+            cancelled.append(id);
+            for (qsizetype i = 0; i < held.size(); ++i) {
+                if (held.at(i).arguments().at(4).toString() == id) {
+                    connection.send(held.takeAt(i).createErrorReply(
+                        QStringLiteral("org.freedesktop.PolicyKit1.Error.Cancelled"),
+                        QStringLiteral("cancelled")));
+                    break;
+                }
+            }
+            connection.send(message.createReply());
+            return true;
+        }
         if (message.member() != QLatin1String("CheckAuthorization") ||
             message.signature() != QLatin1String("(sa{sv})sa{ss}us"))
             return false;
@@ -82,6 +102,16 @@ public:
         subject.endStructure();
         subjects.append(kind + QLatin1Char(':') + details.value(QStringLiteral("name")).toString());
         actions.append(message.arguments().at(1).toString());
+        if (answer == Hang) {
+            held.append(message);
+            return true;
+        }
+        if (answer == Error) {
+            connection.send(message.createErrorReply(
+                QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded"),
+                QStringLiteral("full")));
+            return true;
+        }
         QDBusArgument result;
         result.beginStructure();
         result << (answer == Yes) << (answer == Challenge) << QMap<QString, QString>();
@@ -933,6 +963,54 @@ void sendOnly(QDBusConnection &bus, const QString &member, const QVariantList &a
     QDBusMessage m = QDBusMessage::createMethodCall(kHelper, kPath, kHelper, member);
     m.setArguments(args);
     bus.send(m);
+}
+
+// A caller that floods the helper with checks polkit never answers (an
+// authentication agent that never replies) gets two asked and the rest
+// refused at once; another caller is still asked and answered; the flood's
+// checks are cancelled at polkit when it leaves. An error instead of
+// polkit's answer is reported as a failure, not as a refusal.
+TEST_F(HelperTest, PendingChecksAreCappedPerCallerAndCancelledWhenItLeaves)
+{
+    startHelper();
+    m_authority.answer = StandInAuthority::Hang;
+    {
+        QDBusConnection attacker = client(u"attacker"_s);
+        QList<QDBusPendingCall> flood;
+        for (int i = 0; i < 100; ++i) {
+            QDBusMessage m =
+                QDBusMessage::createMethodCall(kHelper, kPath, kHelper, u"TunDeviceAvailable"_s);
+            m.setInteractiveAuthorizationAllowed(true);
+            flood.append(attacker.asyncCall(m, 60000));
+        }
+        ASSERT_TRUE(waitFor([&] {
+            return std::count_if(flood.begin(), flood.end(),
+                                 [](const QDBusPendingCall &c) { return c.isFinished(); }) == 98;
+        }));
+        for (const QDBusPendingCall &c : flood) {
+            if (c.isFinished()) {
+                EXPECT_EQ(c.error().name(), u"org.kvo.Helper1.Error.Failed"_s);
+            }
+        }
+        EXPECT_EQ(m_authority.held.size(), 2);
+    }
+    m_authority.answer = StandInAuthority::Yes;
+    QDBusConnection other = client(u"other"_s);
+    EXPECT_EQ(call(other, u"TunDeviceAvailable"_s, {}).type(), QDBusMessage::ReplyMessage);
+
+    QStringList heldIds;
+    for (const QDBusMessage &m : std::as_const(m_authority.held))
+        heldIds.append(m.arguments().at(4).toString());
+    EXPECT_FALSE(heldIds.contains(QString())); // a cancellation id each
+    QDBusConnection::disconnectFromBus(u"attacker"_s);
+    ASSERT_TRUE(waitFor([&] { return m_authority.cancelled.size() == 2; }));
+    EXPECT_EQ(QSet<QString>(m_authority.cancelled.begin(), m_authority.cancelled.end()),
+              QSet<QString>(heldIds.begin(), heldIds.end()));
+    EXPECT_TRUE(m_authority.held.isEmpty());
+
+    m_authority.answer = StandInAuthority::Error;
+    EXPECT_EQ(call(other, u"TunDeviceAvailable"_s, {}).errorName(),
+              u"org.kvo.Helper1.Error.Failed"_s);
 }
 
 // A caller that leaves while the helper carries out its call is seen to

@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -33,6 +34,8 @@ const QString HelperService::kInterface = QStringLiteral("org.kvo.Helper1");
 struct HelperService::Tunnel
 {
     QString owner;
+    uint uid = 0; // the owner's user
+    bool stopping = false; // a stop is on its way: another does nothing
     QProcess *process = nullptr;
     OvpnOutput::LineSplitter splitter;
     QString device; // from openvpn's "TUN/TAP device ... opened"
@@ -41,9 +44,12 @@ struct HelperService::Tunnel
 struct HelperService::Link
 {
     QString owner;
+    uint uid = 0; // the owner's user
     Ras::Handle handle = 0;
     QString phoneBook;
 };
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -63,6 +69,10 @@ constexpr int kCredentialChars = 256;
 constexpr int kMaxResetHosts = 64;
 // Tunnels and links one caller may hold at once.
 constexpr int kMaxPerCaller = 4;
+// The same per user (over all of its bus connections), and in all.
+constexpr int kMaxPerUser = 4;
+constexpr int kMaxTunnels = 16;
+constexpr uint kResetPort = 443;
 // Authorisations waiting for polkit: per caller, and in all.
 constexpr int kMaxChecksPerCaller = 2;
 constexpr int kMaxChecks = 32;
@@ -122,21 +132,104 @@ bool isDottedAddress(const QString &text)
 // Directives of an openvpn configuration that run programs or load code.
 // The install folder's configuration must carry none of them: the tunnel
 // runs as root for any local user.
-bool configRunsPrograms(const QString &path)
+// The directives an installed client.ovpn may hold: those of a client's
+// connection. Anything else (scripts, plug-ins, other files to read or
+// write, management, "setenv opt" that turns any option into one openvpn
+// may ignore) keeps openvpn from being started by root.
+bool allowedDirective(const QString &name)
+{
+    static const QSet<QString> allowed {
+        u"client"_s, u"dev"_s, u"dev-type"_s, u"proto"_s, u"remote"_s, u"remote-random"_s,
+        u"resolv-retry"_s, u"nobind"_s, u"persist-key"_s, u"persist-tun"_s, u"remote-cert-tls"_s,
+        u"remote-cert-eku"_s, u"remote-cert-ku"_s, u"verify-x509-name"_s, u"ns-cert-type"_s,
+        u"ca"_s, u"cert"_s, u"key"_s, u"tls-auth"_s, u"tls-crypt"_s, u"key-direction"_s,
+        u"cipher"_s, u"data-ciphers"_s, u"data-ciphers-fallback"_s, u"ncp-ciphers"_s, u"auth"_s,
+        u"tls-client"_s, u"tls-version-min"_s, u"tls-cipher"_s, u"tls-ciphersuites"_s,
+        u"comp-lzo"_s, u"compress"_s, u"allow-compression"_s, u"verb"_s, u"mute"_s,
+        u"mute-replay-warnings"_s, u"auth-nocache"_s, u"auth-retry"_s, u"reneg-sec"_s, u"ping"_s,
+        u"ping-restart"_s, u"keepalive"_s, u"tun-mtu"_s, u"link-mtu"_s, u"mssfix"_s, u"fragment"_s,
+        u"sndbuf"_s, u"rcvbuf"_s, u"float"_s, u"pull"_s, u"connect-retry"_s, u"connect-retry-max"_s,
+        u"connect-timeout"_s, u"server-poll-timeout"_s, u"hand-window"_s, u"explicit-exit-notify"_s,
+        u"route-delay"_s, u"topology"_s, u"pull-filter"_s, u"redirect-gateway"_s, u"dhcp-option"_s,
+        u"route"_s, u"route-nopull"_s, u"ignore-unknown-option"_s, u"auth-user-pass"_s,
+        u"persist-remote-ip"_s, u"tls-timeout"_s, u"replay-window"_s,
+        // Windows' own, which name nothing here.
+        u"route-method"_s, u"ip-win32"_s, u"tap-sleep"_s, u"register-dns"_s, u"block-outside-dns"_s,
+        u"dhcp-renew"_s, u"dhcp-release"_s};
+    return allowed.contains(name);
+}
+
+// The inline files a client.ovpn may carry (<ca> ... </ca>).
+bool allowedInline(const QString &name)
+{
+    return name == QLatin1String("ca") || name == QLatin1String("cert") ||
+        name == QLatin1String("key") || name == QLatin1String("tls-auth") ||
+        name == QLatin1String("tls-crypt");
+}
+
+// The first word of a configuration line as openvpn reads it: after
+// blanks, quoted with " (backslash escapes) or ', a leading "--" dropped.
+QString firstWord(const QString &line)
+{
+    QString word;
+    qsizetype i = 0;
+    while (i < line.size() && line.at(i).isSpace())
+        ++i;
+    QChar quote;
+    for (; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (quote.isNull()) {
+            if (c.isSpace())
+                break;
+            if (c == QLatin1Char('"') || c == QLatin1Char('\''))
+                quote = c;
+            else if (c == QLatin1Char('\\') && i + 1 < line.size())
+                word += line.at(++i);
+            else
+                word += c;
+        } else if (c == quote) {
+            quote = QChar();
+        } else if (quote == QLatin1Char('"') && c == QLatin1Char('\\') && i + 1 < line.size()) {
+            word += line.at(++i);
+        } else {
+            word += c;
+        }
+    }
+    if (word.startsWith(QLatin1String("--")))
+        word = word.mid(2);
+    return word;
+}
+
+// The first directive of the installed configuration that is not allowed;
+// empty when there is none (or no file: openvpn reports that itself).
+QString refusedDirective(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return false; // openvpn reports the missing file itself
-    static const QRegularExpression directive(QStringLiteral(
-        "^\\s*-{0,2}(up|down|plugin|route-up|route-pre-down|ipchange|client-connect|"
-        "client-disconnect|learn-address|tls-verify|auth-user-pass-verify|script-security|"
-        "tls-export-cert|management)\\b"));
+        return QString();
+    QString inlineFile; // the tag whose inline file is being skipped
     while (!f.atEnd()) {
-        const QString line = QString::fromUtf8(f.readLine());
-        if (directive.match(line).hasMatch())
-            return true;
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        if (!inlineFile.isEmpty()) {
+            if (line == QStringLiteral("</%1>").arg(inlineFile))
+                inlineFile.clear();
+            continue;
+        }
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
+            line.startsWith(QLatin1Char(';')))
+            continue;
+        if (line.startsWith(QLatin1Char('<')) && line.endsWith(QLatin1Char('>'))) {
+            const QString tag = line.mid(1, line.size() - 2);
+            if (!allowedInline(tag))
+                return line;
+            inlineFile = tag;
+            continue;
+        }
+        const QString word = firstWord(line);
+        if (!allowedDirective(word))
+            return word;
     }
-    return false;
+    return QString();
 }
 
 } // namespace
@@ -321,9 +414,9 @@ QString HelperService::checkValues(const QDBusMessage &message) const
             if (!allowed.contains(h))
                 return QStringLiteral("%1 is not a reset host of this installation").arg(h);
         }
-        const uint port = args.at(1).toUInt();
-        if (port < 1 || port > 65535)
-            return QStringLiteral("port must be 1 to 65535");
+        // The client resets HTTPS connections only.
+        if (args.at(1).toUInt() != kResetPort)
+            return QStringLiteral("port must be %1").arg(kResetPort);
     } else if (member == QLatin1String("SetTunnelDns")) {
         if (!OutsideBlock::isInterfaceName(args.at(0).toString()) ||
             !TunnelDns::valid({args.at(1).toStringList(), args.at(2).toStringList()}))
@@ -373,12 +466,25 @@ QString HelperService::openVpnProgram() const
         {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
 }
 
-QString HelperService::refuseNewTunnel(const QString &owner)
+QString HelperService::refuseNewTunnel(const QString &owner, uint *uid)
 {
     // A caller that left while polkit was asked gets nothing started.
     if (!callerStillThere(owner))
         return QStringLiteral("caller left");
+    const QDBusReply<uint> user = m_bus.interface()->serviceUid(owner);
+    if (!user.isValid())
+        return QStringLiteral("caller left");
+    *uid = user.value();
     if (ownedBy(owner) >= kMaxPerCaller)
+        return QStringLiteral("too many tunnels");
+    int ofUser = 0;
+    for (const auto &[id, t] : m_tunnels)
+        ofUser += t->uid == *uid ? 1 : 0;
+    for (const auto &[id, l] : m_links)
+        ofUser += l->uid == *uid ? 1 : 0;
+    if (ofUser >= kMaxPerUser)
+        return QStringLiteral("too many tunnels for this user");
+    if (m_tunnels.size() + m_links.size() >= kMaxTunnels)
         return QStringLiteral("too many tunnels");
     return QString();
 }
@@ -387,25 +493,30 @@ QDBusMessage HelperService::startOpenVpn(const QDBusMessage &message)
 {
     const QString owner = message.service();
     const QVariantList args = message.arguments();
-    if (const QString refusal = refuseNewTunnel(owner); !refusal.isEmpty())
+    uint uid = 0;
+    if (const QString refusal = refuseNewTunnel(owner, &uid); !refusal.isEmpty())
         return message.createErrorReply(kErrorFailed, refusal);
     const QString program = openVpnProgram();
     if (program.isEmpty())
         return message.createErrorReply(kErrorFailed, QStringLiteral("openvpn is not installed"));
     const QString config = QDir(m_options.installDir).filePath(QStringLiteral("client.ovpn"));
-    if (configRunsPrograms(config))
+    if (const QString refused = refusedDirective(config); !refused.isEmpty())
         return message.createErrorReply(
-            kErrorFailed, QStringLiteral("the installed configuration runs programs"));
+            kErrorFailed,
+            QStringLiteral("the installed configuration holds \"%1\"").arg(refused.left(80)));
 
     QStringList arguments =
         TunnelCommand::ovpnArguments(m_options.installDir, args.at(0).toString(),
                                      quint16(args.at(1).toUInt()), args.at(2).toUInt());
     // Last, so that it holds whatever the configuration says.
-    arguments << QStringLiteral("--script-security") << QStringLiteral("1");
+    // The caller chooses the server: it must hold a server's certificate.
+    arguments << QStringLiteral("--script-security") << QStringLiteral("1")
+              << QStringLiteral("--remote-cert-tls") << QStringLiteral("server");
 
     const quint32 id = m_nextId++;
     auto tunnel = std::make_unique<Tunnel>();
     tunnel->owner = owner;
+    tunnel->uid = uid;
     auto *p = new QProcess(this);
     tunnel->process = p;
     p->setProcessChannelMode(QProcess::MergedChannels);
@@ -442,8 +553,17 @@ QDBusMessage HelperService::stopOpenVpn(const QDBusMessage &message)
     const auto it = m_tunnels.find(message.arguments().at(0).toUInt());
     if (it == m_tunnels.end() || it->second->owner != message.service())
         return message.createErrorReply(kErrorNoSuchTunnel, QStringLiteral("No such tunnel"));
-    ProcessList::stop(pid_t(it->second->process->processId()), kStopGraceMs);
+    stopTunnel(*it->second);
     return message.createReply();
+}
+
+void HelperService::stopTunnel(Tunnel &tunnel)
+{
+    // One stop per tunnel: it holds the process until it has ended.
+    if (tunnel.stopping)
+        return;
+    tunnel.stopping = true;
+    ProcessList::stop(pid_t(tunnel.process->processId()), kStopGraceMs);
 }
 
 void HelperService::onTunnelOutput(quint32 id)
@@ -482,12 +602,14 @@ QDBusMessage HelperService::dial(const QDBusMessage &message)
 {
     const QString owner = message.service();
     const QVariantList args = message.arguments();
-    if (const QString refusal = refuseNewTunnel(owner); !refusal.isEmpty())
+    uint uid = 0;
+    if (const QString refusal = refuseNewTunnel(owner, &uid); !refusal.isEmpty())
         return message.createErrorReply(kErrorFailed, refusal);
     const unsigned type = args.at(0).toUInt();
     const quint32 id = m_nextId++;
     auto link = std::make_unique<Link>();
     link->owner = owner;
+    link->uid = uid;
     link->phoneBook = m_phoneBooks.filePath(QStringLiteral("link-%1").arg(id));
     const QString entry = TunnelCommand::dialEntryName();
     unsigned result = m_dialUp.setEntryProperties(
@@ -579,8 +701,12 @@ void HelperService::endLink(quint32 id)
 QDBusMessage HelperService::resetConnections(const QDBusMessage &message)
 {
     const QVariantList args = message.arguments();
-    const int count =
-        TcpReset::resetConnectionsTo(args.at(0).toStringList(), quint16(args.at(1).toUInt()));
+    // Only the caller's own connections: never another user's.
+    const QDBusReply<uint> uid = m_bus.interface()->serviceUid(message.service());
+    if (!uid.isValid())
+        return message.createErrorReply(kErrorFailed, QStringLiteral("caller left"));
+    const int count = TcpReset::resetConnectionsTo(args.at(0).toStringList(),
+                                                   quint16(args.at(1).toUInt()), uid.value());
     return message.createReply(count);
 }
 
@@ -707,7 +833,7 @@ void HelperService::ownerLeft(const QString &owner)
     for (const auto &[id, t] : m_tunnels) {
         if (t->owner == owner) {
             qInfo("kvo-helper: %s left, ending openvpn %u", qPrintable(owner), id);
-            ProcessList::stop(pid_t(t->process->processId()), kStopGraceMs);
+            stopTunnel(*t);
         }
     }
     for (const auto &[id, l] : m_links) {

@@ -69,6 +69,7 @@ private:
     bool ownsInterface(const QString &owner, const QString &iface);
 
     void watchOwner(const QString &owner);
+    void stopTunnel(Tunnel &tunnel);
     // Watches the caller from now on; false when it has already left.
     bool callerStillThere(const QString &owner);
     void ownerLeft(const QString &owner);
@@ -81,7 +82,7 @@ private:
     bool managing() const;
     int ownedBy(const QString &owner) const;
     // Why a new tunnel for `owner` is refused; empty when it may start.
-    QString refuseNewTunnel(const QString &owner);
+    QString refuseNewTunnel(const QString &owner, uint *uid);
     QString openVpnProgram() const;
 
     QDBusConnection m_bus;

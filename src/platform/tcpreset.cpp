@@ -160,7 +160,7 @@ QList<Connection> establishedConnections(bool *ok)
     return out;
 }
 
-int resetConnectionsTo(const QStringList &hosts, uint16_t port)
+int resetConnectionsTo(const QStringList &hosts, uint16_t port, qint64 ownerUid)
 {
     if (hosts.isEmpty())
         return 0;
@@ -174,7 +174,8 @@ int resetConnectionsTo(const QStringList &hosts, uint16_t port)
     uint32_t seq = 2;
     for (const auto &m : msgs) {
         if (m.idiag_family != AF_INET || m.idiag_state != kTcpEstablished ||
-            ntohs(m.id.idiag_dport) != port || !listed(hosts, dotted(m.id.idiag_dst)))
+            ntohs(m.id.idiag_dport) != port || !listed(hosts, dotted(m.id.idiag_dst)) ||
+            (ownerUid >= 0 && qint64(m.idiag_uid) != ownerUid))
             continue;
         if (destroy(nl.fd(), m, seq++))
             ++destroyed;

@@ -28,9 +28,10 @@ struct Connection
 QList<Connection> establishedConnections(bool *ok = nullptr);
 
 // Destroys every established connection whose remote address text equals
-// one of hosts (ignoring case) and whose remote port is port. Returns how
-// many were destroyed.
-int resetConnectionsTo(const QStringList &hosts, uint16_t port = 443);
+// one of hosts (ignoring case) and whose remote port is port, and, with
+// ownerUid 0 or more, whose socket belongs to that user. Returns how many
+// were destroyed.
+int resetConnectionsTo(const QStringList &hosts, uint16_t port = 443, qint64 ownerUid = -1);
 
 } // namespace TcpReset
 

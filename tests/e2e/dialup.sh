@@ -208,8 +208,11 @@ main_job() { # root|user
     [[ $(resolve inside.kvo.test) == 10.9.0.77 ]] || fail "names are not asked through the link: $(resolve inside.kvo.test)"
     [[ $(local_queries) == "$asked" ]] || fail "the local resolver was asked while the link is up"
 
-    # An established connection to a listed host; the switch resets it.
-    ip netns exec "$NS_CLIENT" python3 - "$SERVER_IP" > "$work/holder.out" 2>&1 <<'PY' &
+    # An established connection to a listed host, of the client's user (the
+    # helper resets the caller's own only); the switch resets it.
+    local as_client_user=()
+    [[ -n $as_user ]] && as_client_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env PATH=/usr/bin:/bin)
+    ip netns exec "$NS_CLIENT" "${as_client_user[@]}" python3 - "$SERVER_IP" > "$work/holder.out" 2>&1 <<'PY' &
 import socket, sys
 s = socket.create_connection((sys.argv[1], 443), timeout=5)
 print("connected", flush=True)

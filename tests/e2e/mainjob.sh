@@ -143,7 +143,10 @@ if [[ -z $block ]]; then
 # Established HTTPS connections to a listed host, made after the first move.
 # The simulator drops an idle client after 10 s, so a new one is opened every
 # 4 s and one is always up when the second move comes; the first reset ends it.
-ip netns exec "$NS_CLIENT" python3 - "$SERVER_IP" > "$work/holder.out" 2>&1 <<'PY' &
+# They belong to the client's user: the helper resets the caller's own only.
+as_client_user=()
+[[ $mode == user ]] && as_client_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env PATH=/usr/bin:/bin)
+ip netns exec "$NS_CLIENT" "${as_client_user[@]}" python3 - "$SERVER_IP" > "$work/holder.out" 2>&1 <<'PY' &
 import os, socket, sys, threading, time
 start = time.time()
 def hold():

@@ -4,6 +4,7 @@
 #include "platform/outsideblock.h"
 #include "platform/processlist.h"
 #include "platform/prompter.h"
+#include "platform/tcpreset.h"
 #include "system/netnsscope.h"
 #include "tunnel/helperdialup.h"
 #include "tunnel/helpertunnel.h"
@@ -33,6 +34,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -326,11 +328,27 @@ TEST_F(HelperTest, AuthorisedCallerStartsOpenVpnWithBuiltCommandLineAndOnlyItSto
                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QString in = m_install + QLatin1Char('/');
     EXPECT_EQ(args,
-              (QStringList {u"--remote"_s, u"vpn1.example.net"_s, u"1194"_s, u"--config"_s,
-                            in + u"client.ovpn"_s, u"--ca"_s, in + u"ca.crt"_s, u"--key"_s,
-                            in + u"cl1.key"_s, u"--cert"_s, in + u"cl1.crt"_s,
-                            u"--auth-user-pass"_s, u"/dev/stdin"_s, u"--reneg-sec"_s, u"0"_s,
-                            u"--shaper"_s, u"131072"_s, u"--script-security"_s, u"1"_s}));
+              (QStringList {u"--remote"_s,
+                            u"vpn1.example.net"_s,
+                            u"1194"_s,
+                            u"--config"_s,
+                            in + u"client.ovpn"_s,
+                            u"--ca"_s,
+                            in + u"ca.crt"_s,
+                            u"--key"_s,
+                            in + u"cl1.key"_s,
+                            u"--cert"_s,
+                            in + u"cl1.crt"_s,
+                            u"--auth-user-pass"_s,
+                            u"/dev/stdin"_s,
+                            u"--reneg-sec"_s,
+                            u"0"_s,
+                            u"--shaper"_s,
+                            u"131072"_s,
+                            u"--script-security"_s,
+                            u"1"_s,
+                            u"--remote-cert-tls"_s,
+                            u"server"_s}));
     EXPECT_EQ(readFile(m_install + u"/stdin.out"_s), QByteArray("kvouser\npa ss\n"));
     EXPECT_EQ(logA.received.at(0).arguments(),
               (QVariantList {id, QStringLiteral("Initialization Sequence Completed")}));
@@ -406,6 +424,7 @@ TEST_F(HelperTest, BadValuesAreRefusedBeforeAnythingIsAskedOrStarted)
         {"Dial", {3u, QStringLiteral("up.example"), QString(), user}},
         {"ResetConnections", {QStringList {QStringLiteral("example.com")}, 443u}},
         {"ResetConnections", {QStringList {QStringLiteral("127.0.0.1")}, 0u}},
+        {"ResetConnections", {QStringList {QStringLiteral("127.0.0.1")}, 4443u}},
         {"ResetConnections", {QStringList {QStringLiteral("127.0.0.2")}, 443u}},
         {"SetTunnelDns", {u"tun0\n"_s, QStringList {u"10.8.0.1"_s}, QStringList {}}},
         {"SetTunnelDns",
@@ -427,31 +446,90 @@ TEST_F(HelperTest, BadValuesAreRefusedBeforeAnythingIsAskedOrStarted)
     EXPECT_FALSE(QFile::exists(m_log + u"/pppd.args"_s));
 }
 
-TEST_F(HelperTest, InstalledConfigurationThatRunsProgramsIsNotStarted)
+// Only a client's directives start openvpn as root, read as openvpn reads
+// them (quotes, a leading "--", comments, inline files).
+TEST_F(HelperTest, InstalledConfigurationWithOtherDirectivesIsNotStarted)
 {
     startHelper();
     QDBusConnection a = client(QStringLiteral("a"));
-    for (const char *line : {"up /tmp/x.sh\n", "plugin /tmp/x.so\n", "  --down /tmp/x.sh\n"}) {
-        writeFile(m_install + u"/client.ovpn"_s, QByteArray("client\ndev tun\n") + line);
+    const struct
+    {
+        const char *text;
+        bool starts;
+    } cases[] = {
+        {"up /tmp/x.sh\n", false},
+        {"plugin /tmp/x.so\n", false},
+        {"  --down /tmp/x.sh\n", false},
+        {"\"plugin\" /tmp/x.so\n", false},
+        {"'up' /tmp/x.sh\n", false},
+        {"p\\lugin /tmp/x.so\n", false},
+        {"config /tmp/other.conf\n", false},
+        {"iproute /tmp/ip\n", false},
+        {"log /tmp/kvo.log\n", false},
+        {"setenv opt up /tmp/x.sh\n", false},
+        {"management 127.0.0.1 7505\n", false},
+        {"<connection>\nremote 10.0.0.1\n</connection>\n", false},
+        {"# up /tmp/x.sh\n; plugin /tmp/x.so\n", true},
+        {"<ca>\nup /tmp/x.sh\n</ca>\nremote-cert-tls server\n", true},
+        {"proto tcp-client\nnobind\n\"verb\" 3\n--persist-key\n", true},
+    };
+    for (const auto &c : cases) {
+        QFile::remove(m_install + u"/args.out"_s);
+        writeFile(m_install + u"/client.ovpn"_s, QByteArray("client\ndev tun\n") + c.text);
         const QDBusMessage reply =
             call(a, QStringLiteral("StartOpenVpn"), startArgs(QStringLiteral("10.200.0.1")));
-        EXPECT_EQ(reply.errorName(), u"org.kvo.Helper1.Error.Failed"_s) << line;
+        if (c.starts) {
+            EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << c.text;
+            EXPECT_TRUE(waitFor([&] { return QFile::exists(m_install + u"/args.out"_s); }))
+                << c.text;
+            call(a, QStringLiteral("StopOpenVpn"), {reply.arguments().value(0)});
+            EXPECT_TRUE(waitFor([&] { return openVpnPid() == 0; })) << c.text;
+        } else {
+            EXPECT_EQ(reply.errorName(), u"org.kvo.Helper1.Error.Failed"_s) << c.text;
+            QTest::qWait(100);
+            EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s)) << c.text;
+        }
     }
-    QTest::qWait(300);
-    EXPECT_FALSE(QFile::exists(m_install + u"/args.out"_s));
 }
 
-TEST_F(HelperTest, OneCallerHoldsAtMostFourTunnels)
+// Four tunnels per user, over all of its bus connections (one user's ten
+// connections would otherwise hold forty root openvpns); a stop frees one.
+// Repeated stops of one tunnel do nothing more than the first: the helper's
+// descriptors stay where they were while openvpn takes its time to end.
+TEST_F(HelperTest, OneUserHoldsAtMostFourTunnelsAndRepeatedStopsCostNothing)
 {
     startHelper();
     QDBusConnection a = client(QStringLiteral("a"));
     QDBusConnection b = client(QStringLiteral("b"));
     const QVariantList args = startArgs(QStringLiteral("10.200.0.1"));
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(call(a, QStringLiteral("StartOpenVpn"), args).type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(call(a, QStringLiteral("StartOpenVpn"), args).errorName(),
-              u"org.kvo.Helper1.Error.Failed"_s);
+    writeFile(m_install + u"/ignore-term"_s, ""); // each stop takes the whole grace
+    QVariantList ids;
+    for (int i = 0; i < 3; ++i) {
+        const QDBusMessage started = call(a, QStringLiteral("StartOpenVpn"), args);
+        EXPECT_EQ(started.type(), QDBusMessage::ReplyMessage);
+        ids.append(started.arguments().value(0));
+    }
     EXPECT_EQ(call(b, QStringLiteral("StartOpenVpn"), args).type(), QDBusMessage::ReplyMessage);
+    for (QDBusConnection *bus : {&a, &b}) {
+        const QDBusMessage refused = call(*bus, QStringLiteral("StartOpenVpn"), args);
+        EXPECT_EQ(refused.errorName(), u"org.kvo.Helper1.Error.Failed"_s);
+        EXPECT_EQ(refused.errorMessage(), u"too many tunnels for this user"_s);
+    }
+
+    auto descriptors = [this] {
+        return QDir(u"/proc/%1/fd"_s.arg(m_helper.processId()))
+            .entryList(QDir::NoDotAndDotDot | QDir::System)
+            .size();
+    };
+    const qsizetype before = descriptors();
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(call(a, QStringLiteral("StopOpenVpn"), {ids.at(0)}).type(),
+                  QDBusMessage::ReplyMessage);
+    EXPECT_LE(descriptors(), before + 2);
+    // Ended after the grace: its place is free again.
+    EXPECT_TRUE(waitFor([&] {
+        return call(b, QStringLiteral("StartOpenVpn"), args).type() == QDBusMessage::ReplyMessage;
+    }));
 }
 
 TEST_F(HelperTest, CallerThatLeavesHasItsTunnelEnded)
@@ -595,36 +673,66 @@ TEST_F(HelperTest, HelperDialUpDialsThroughTheHelper)
     EXPECT_EQ(dialUp.getPeerDns(handle, &dns), unsigned(Ras::InvalidHandle));
 }
 
-TEST_F(HelperTest, ResetConnectionsDropsTheListedLoopbackConnection)
+// Only the caller's own HTTPS connections to a listed host are dropped:
+// another user's stays.
+TEST_F(HelperTest, ResetConnectionsDropsOnlyTheCallersListedConnections)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "SOCK_DESTROY needs root";
+        GTEST_SKIP() << "SOCK_DESTROY and port 443 need root";
     startHelper();
     const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    addr.sin_port = htons(443);
+    if (::bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+        GTEST_SKIP() << "127.0.0.1:443 is taken";
     ASSERT_EQ(::listen(server, 4), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(server, reinterpret_cast<sockaddr *>(&addr), &len);
-    const int clientFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(::connect(clientFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    const int accepted = ::accept(server, nullptr, nullptr);
+
+    // Another user's connection, held by a child as nobody.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(1);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+            ::_exit(1);
+        (void)!::write(ready[1], "c", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    sockaddr_in otherPeer {};
+    socklen_t len = sizeof otherPeer;
+    const int otherAccepted = ::accept(server, reinterpret_cast<sockaddr *>(&otherPeer), &len);
+    const int own = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(own, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const int ownAccepted = ::accept(server, nullptr, nullptr);
 
     QDBusConnection a = client(QStringLiteral("a"));
-    const QDBusMessage reply =
-        call(a, QStringLiteral("ResetConnections"),
-             {QStringList {QStringLiteral("127.0.0.1")}, uint(ntohs(addr.sin_port))});
+    const QDBusMessage reply = call(a, QStringLiteral("ResetConnections"),
+                                    {QStringList {QStringLiteral("127.0.0.1")}, 443u});
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
     EXPECT_EQ(m_authority.actions,
               QStringList {QStringLiteral("org.kvo.helper.reset-connections")});
-    EXPECT_GE(reply.arguments().at(0).toInt(), 1);
+    EXPECT_EQ(reply.arguments().at(0).toInt(), 1);
     char byte = 0;
-    EXPECT_LT(::send(clientFd, &byte, 1, MSG_NOSIGNAL), 0);
-    ::close(accepted);
-    ::close(clientFd);
-    ::close(server);
+    EXPECT_LT(::send(own, &byte, 1, MSG_NOSIGNAL), 0);
+    bool otherStays = false;
+    for (const TcpReset::Connection &conn : TcpReset::establishedConnections())
+        otherStays |= conn.remotePort == 443 && conn.localPort == ntohs(otherPeer.sin_port);
+    EXPECT_TRUE(otherStays) << "another user's connection was dropped";
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    for (int fd : {ownAccepted, own, otherAccepted, server})
+        ::close(fd);
 }
 
 // OvpnClient over the helper's runner and over its own child, fed the same
@@ -713,7 +821,10 @@ TEST_F(HelperTest, OvpnClientThroughTheHelperPostsWhatItsOwnChildPosts)
         EXPECT_FALSE(direct.events.isEmpty());
         EXPECT_EQ(helper.events, direct.events);
         EXPECT_EQ(helper.address, direct.address);
-        EXPECT_EQ(helper.args, (direct.args + QStringList {u"--script-security"_s, u"1"_s}));
+        EXPECT_EQ(
+            helper.args,
+            (direct.args +
+             QStringList {u"--script-security"_s, u"1"_s, u"--remote-cert-tls"_s, u"server"_s}));
         EXPECT_EQ(helper.input, QByteArray("kvouser\np@ss word\n"));
         EXPECT_EQ(helper.input, direct.input);
     }

@@ -1103,6 +1103,9 @@ TEST_F(HelperTest, PendingChecksAreCappedPerCallerAndCancelledWhenItLeaves)
                 EXPECT_EQ(c.error().name(), u"org.kvo.Helper1.Error.Failed"_s);
             }
         }
+        // The two asked reach polkit in their own time.
+        ASSERT_TRUE(waitFor([&] { return m_authority.held.size() == 2; }));
+        QTest::qWait(100);
         EXPECT_EQ(m_authority.held.size(), 2);
     }
     m_authority.answer = StandInAuthority::Yes;

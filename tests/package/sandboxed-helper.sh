@@ -97,7 +97,7 @@ fi
 # The cgroup v1 device rules ("c 10:200 rw") that DevicePolicy= and
 # DeviceAllow= among the settings given make; none without a policy.
 device_rules() {
-    local policy="" line spec access type major minor name
+    local policy="" line node access type major minor name
     local allow=()
     for line in "$@"; do
         case $line in
@@ -116,21 +116,21 @@ device_rules() {
         echo "b 0:0 rwm"
     fi
     for line in "${allow[@]}"; do
-        read -r spec access <<<"$line"
+        read -r node access <<<"$line"
         access=${access:-rwm}
-        case $spec in
+        case $node in
             /dev/*)
-                [[ -e $spec ]] || continue # systemd skips what does not exist
-                case $(stat -Lc %F "$spec") in
+                [[ -e $node ]] || continue # systemd skips what does not exist
+                case $(stat -Lc %F "$node") in
                     "character special file") type=c ;;
                     "block special file") type=b ;;
                     *) continue ;;
                 esac
-                major=$((0x$(stat -Lc %t "$spec"))) minor=$((0x$(stat -Lc %T "$spec")))
+                major=$((0x$(stat -Lc %t "$node"))) minor=$((0x$(stat -Lc %T "$node")))
                 echo "$type $major:$minor $access"
                 ;;
             char-* | block-*)
-                type=${spec%%-*} name=${spec#*-}
+                type=${node%%-*} name=${node#*-}
                 awk -v section="$([[ $type == char ]] && echo Character || echo Block)" \
                     -v name="$name" -v t="${type:0:1}" -v a="$access" '
                     /^Character devices:/ {in_section = section == "Character"; next}

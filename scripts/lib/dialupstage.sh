@@ -242,6 +242,26 @@ while True:
         dialup_pids+=($!)
         for _ in $(seq 1 100); do [[ -S /run/charon.vici ]] && break; sleep 0.1; done
         [[ -S /run/charon.vici ]] || { cat "$work/client-charon.log"; return 1; }
+        # The administrator's own connection and key, which no dial may
+        # touch (dialup_machine_state lists the connections).
+        cat > "$work/admin-swanctl.conf" <<'SWAN'
+connections {
+  office {
+    remote_addrs = 192.0.2.10
+    local { auth = psk }
+    remote { auth = psk }
+    children { office { } }
+  }
+}
+secrets {
+  ike-office {
+    id = 192.0.2.10
+    secret = "the office's key"
+  }
+}
+SWAN
+        ip netns exec "$NS_CLIENT" swanctl --load-all --file "$work/admin-swanctl.conf" \
+            > "$work/admin-swanctl.out" 2>&1 || { cat "$work/admin-swanctl.out"; return 1; }
     fi
 
     "$src/scripts/make-test-ca" "$work/ca" "$SERVER_IP" >/dev/null
@@ -294,7 +314,7 @@ dialup_account() {
 
 # What a dial may not leave changed on the client's machine: routes, links,
 # IPsec state and policies, /etc/ppp, /etc/swanctl, /etc/resolv.conf and,
-# for L2TP, charon's security associations.
+# for L2TP, charon's security associations and connections.
 dialup_machine_state() {
     echo "== routes"
     ip -n "$NS_CLIENT" route show table all | grep -v '^local\|^broadcast\|fe80::\|ff00::' || true
@@ -308,6 +328,8 @@ dialup_machine_state() {
     if [[ $type == l2tp ]]; then
         echo "== sas"
         ip netns exec "$NS_CLIENT" swanctl --list-sas 2>/dev/null | grep -v "^plugin '" || true
+        echo "== connections"
+        ip netns exec "$NS_CLIENT" swanctl --list-conns 2>/dev/null | grep -v "^plugin '" || true
     fi
 }
 

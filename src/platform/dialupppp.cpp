@@ -16,8 +16,12 @@
 #include <QTimer>
 
 #include "processlist.h"
+#include "vici.h"
 
+#include <atomic>
 #include <csignal>
+
+#include <unistd.h>
 
 namespace {
 
@@ -163,6 +167,7 @@ struct PppDialUp::Dial
 {
     struct Step
     {
+        // No program: the link's IPsec connection and key go into charon.
         QString program;
         QStringList arguments;
         unsigned errorOnFailure = 0; // 0: the step whose life is the link's life
@@ -191,6 +196,12 @@ struct PppDialUp::Dial
     QStringList peerDns; // the DNS servers the peer gave, as pppd says them
     QByteArray peerDnsText; // pppd's file of them, as it writes it
     QString ipsecProposal; // the ESP proposal charon selected, until the SA is up
+    // L2TP: the name of the link's own connection, child and key in charon,
+    // and whether charon may hold them (unloaded when the dial ends).
+    QByteArray ipsecName;
+    Vici::Message ipsecConnection;
+    Vici::Message ipsecSecret;
+    bool ipsecLoaded = false;
     QString protection; // the link's encryption, once negotiated
     HostRoute route; // to the server along the machine's own way there
     QList<std::shared_ptr<AutoResetEvent>> watchers;
@@ -198,7 +209,8 @@ struct PppDialUp::Dial
 
 PppDialUp::PppDialUp(DialUpPrograms programs, QString sysClassNet, QObject *parent,
                      QString peerDnsFile)
-    : QObject(parent), m_programs(std::move(programs)), m_sysClassNet(std::move(sysClassNet)),
+    : QObject(parent), m_programs(std::move(programs)),
+      m_vici(new ViciClient(m_programs.viciSocket, this)), m_sysClassNet(std::move(sysClassNet)),
       m_peerDnsFile(std::move(peerDnsFile))
 { }
 
@@ -232,14 +244,16 @@ PppDialUp::~PppDialUp()
             w->close();
         if (d->connected) {
             // The server's host route stays with the link; the next dial
-            // takes it over by its protocol number.
+            // takes it over by its protocol number. So do its IPsec
+            // connection and key, which its rekeying needs.
             d->route.release();
-        } else if (d->l2tp && d->stepIndex > 0) {
-            QProcess::startDetached(
-                m_programs.swanctl,
-                {QStringLiteral("--terminate"), QStringLiteral("--ike"), d->entryName});
+        } else if (d->ipsecLoaded) {
+            unloadIpsec(d->ipsecName);
         }
     }
+    // What the dials on their way loaded goes from charon before the
+    // program does (a second at most; charon answers in milliseconds).
+    m_vici->drain(1000);
 }
 
 bool PppDialUp::readEntry(const QString &phoneBook, const QString &entryName, Ras::Entry *entry,
@@ -326,8 +340,8 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
     QString psk;
     if (!readEntry(phoneBook, params.entryName, &entry, &psk))
         return Ras::CannotFindPhonebookEntry;
-    // The server goes into pppd's pty command (run by /bin/sh) and into the
-    // swanctl and xl2tpd files: an address or a host name only.
+    // The server goes into pppd's pty command (run by /bin/sh), charon's
+    // connection and xl2tpd's file: an address or a host name only.
     if (!isServerAddress(entry.localPhoneNumber))
         return Ras::BadServerName;
     // pppd looks an empty secret up in the system's secrets files (and would
@@ -394,31 +408,50 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
                          0});
     } else {
         options += "ipparam " + pppQuoted(params.entryName) + "\nlogfd 2\n";
-        const QString swanConf = dir + QStringLiteral("/swanctl.conf");
-        const QByteArray swan = "connections {\n  " + params.entryName.toUtf8() +
-            " {\n    remote_addrs = " + server.toUtf8() +
-            "\n    version = 1\n    proposals = " + kIkeProposals +
-            "\n    local {\n      auth = psk\n    }\n    remote {\n"
-            "      auth = psk\n    }\n    children {\n      " +
-            params.entryName.toUtf8() +
-            " {\n        mode = transport\n        esp_proposals = " + kEspProposals +
-            "\n        local_ts = dynamic[udp/1701]\n"
-            "        remote_ts = dynamic[udp/1701]\n      }\n    }\n  }\n}\n"
-            "secrets {\n  ike-kvo {\n    secret = " +
-            pppQuoted(psk) + "\n  }\n}\n";
+        // A connection, child and key of the link's own in the machine's
+        // charon: nothing of another link's, or of the administrator's, is
+        // touched. The key belongs to the server's address where there is
+        // one (so it wins over the machine's catch-all keys).
+        static std::atomic<quint64> ipsecLinks {0};
+        d->ipsecName = QByteArrayLiteral("kvo-") + QByteArray::number(qint64(::getpid())) + '-' +
+            QByteArray::number(++ipsecLinks);
+        Vici::Message &connection = d->ipsecConnection;
+        connection.section(d->ipsecName)
+            .list("remote_addrs", {server.toUtf8()})
+            .value("version", "1")
+            .list("proposals", kIkeProposals.split(','))
+            .section("local")
+            .value("auth", "psk")
+            .end()
+            .section("remote")
+            .value("auth", "psk")
+            .end()
+            .section("children")
+            .section(d->ipsecName)
+            .value("mode", "transport")
+            .list("esp_proposals", kEspProposals.split(','))
+            .list("local_ts", {"dynamic[udp/1701]"})
+            .list("remote_ts", {"dynamic[udp/1701]"})
+            .end()
+            .end()
+            .end();
+        Vici::Message &secret = d->ipsecSecret;
+        secret.value("id", d->ipsecName).value("type", "IKE").value("data", psk.toUtf8());
+        if (isDottedIpv4(server))
+            secret.list("owners", {server.toUtf8()});
+        if (!connection.valid() || !secret.valid())
+            return Ras::CannotLoadString;
         const QString xlConf = dir + QStringLiteral("/xl2tpd-%1.conf").arg(params.entryName);
         const QByteArray xl = "[lac " + params.entryName.toUtf8() + "]\nlns = " + server.toUtf8() +
             "\npppoptfile = " + optionsPath.toUtf8() +
             "\nautodial = yes\nredial = no\nlength bit = yes\n";
-        if (!writePrivateFile(optionsPath, options) || !writePrivateFile(swanConf, swan) ||
-            !writePrivateFile(xlConf, xl))
+        if (!writePrivateFile(optionsPath, options) || !writePrivateFile(xlConf, xl))
             return Ras::CannotLoadString;
-        d->steps.append({m_programs.swanctl,
-                         {QStringLiteral("--load-all"), QStringLiteral("--file"), swanConf},
-                         711});
+        d->steps.append({QString(), {}, 711});
         // Its lines as they come: a refusal ends the dial at once.
-        QStringList initiate {QStringLiteral("--initiate"), QStringLiteral("--child"),
-                              params.entryName, QStringLiteral("--timeout"),
+        QStringList initiate {QStringLiteral("--initiate"),      QStringLiteral("--child"),
+                              QString::fromLatin1(d->ipsecName), QStringLiteral("--ike"),
+                              QString::fromLatin1(d->ipsecName), QStringLiteral("--timeout"),
                               QString::number(kIpsecSeconds)};
         QString initiator = m_programs.swanctl;
         if (!m_programs.stdbuf.isEmpty()) {
@@ -453,6 +486,10 @@ unsigned PppDialUp::dial(const QString &phoneBook, const Ras::DialParams &params
 void PppDialUp::startStep(Dial *d)
 {
     const Dial::Step &step = d->steps.at(d->stepIndex);
+    if (step.program.isEmpty()) {
+        loadIpsec(d);
+        return;
+    }
     auto *p = new QProcess(this);
     d->process = p;
     p->setProcessChannelMode(QProcess::MergedChannels);
@@ -478,6 +515,41 @@ void PppDialUp::startStep(Dial *d)
         QMutexLocker lock(&m_mutex);
         d->pid = p->processId();
     }
+}
+
+void PppDialUp::loadIpsec(Dial *d)
+{
+    const Ras::Handle handle = d->handle;
+    // From here on the dial's end unloads them, whether charon took them
+    // or not (unloading what is not there does nothing).
+    d->ipsecLoaded = true;
+    auto next = [this, handle](const Vici::Reply &reply, bool last) {
+        Dial *d = find(handle);
+        if (!d || d->ended)
+            return;
+        if (!reply.ok) {
+            qWarning("IPsec for %s: %s", d->ipsecName.constData(), qPrintable(reply.error));
+            finish(d, d->hungUp ? 0u : 711u);
+        } else if (d->hungUp) {
+            finish(d, 0);
+        } else if (last) {
+            ++d->stepIndex;
+            startStep(d);
+        }
+    };
+    m_vici->request("load-conn", d->ipsecConnection,
+                    [next](const Vici::Reply &r) { next(r, false); });
+    m_vici->request("load-shared", d->ipsecSecret, [next](const Vici::Reply &r) { next(r, true); });
+}
+
+void PppDialUp::unloadIpsec(const QByteArray &name)
+{
+    // Its security associations first (charon sends the server their
+    // delete at once, without waiting for an answer), then its connection
+    // and its key.
+    m_vici->request("terminate", Vici::Message().value("ike", name).value("timeout", "-1"));
+    m_vici->request("unload-conn", Vici::Message().value("name", name));
+    m_vici->request("unload-shared", Vici::Message().value("id", name));
 }
 
 void PppDialUp::onOutput(Dial *d)
@@ -740,11 +812,10 @@ void PppDialUp::finish(Dial *d, unsigned error)
     const bool report = error != 0 && !d->hungUp && !d->connected;
     const int state = d->state;
     Ras::DialNotifier notify = d->notify;
-    if (d->l2tp && d->stepIndex > 0) {
+    if (d->ipsecLoaded) {
         // The IPsec security association outlives xl2tpd otherwise.
-        QProcess::startDetached(
-            m_programs.swanctl,
-            {QStringLiteral("--terminate"), QStringLiteral("--ike"), d->entryName});
+        d->ipsecLoaded = false;
+        unloadIpsec(d->ipsecName);
     }
     std::shared_ptr<Dial> keep;
     {
@@ -787,6 +858,8 @@ unsigned PppDialUp::hangUp(Ras::Handle handle)
     d->hungUp = true;
     if (d->process)
         d->process->terminate();
+    else if (d->steps.at(d->stepIndex).program.isEmpty())
+        finish(d, 0); // charon's answer on the loading no longer matters
     return 0;
 }
 

@@ -11,9 +11,12 @@
 
 class QProcess;
 class QTemporaryDir;
+class ViciClient;
 
-// The programs a dial runs. PPTP: pppd with pptp as its pty. L2TP: strongSwan's
-// swanctl sets up IPsec with the pre-shared key, then xl2tpd runs pppd.
+// The programs a dial runs. PPTP: pppd with pptp as its pty. L2TP: the link's
+// own IPsec connection and pre-shared key go into the machine's charon
+// through its control socket, strongSwan's swanctl sets the connection up,
+// then xl2tpd runs pppd.
 struct DialUpPrograms
 {
     QString pppd;
@@ -23,6 +26,9 @@ struct DialUpPrograms
     // coreutils' stdbuf, which has swanctl write its progress a line at a
     // time (on a pipe it would come all at once when it ends); empty: none.
     QString stdbuf;
+    // charon's control socket, through which each L2TP link loads its own
+    // IPsec connection and pre-shared key (and unloads them again).
+    QString viciSocket = QStringLiteral("/run/charon.vici");
 
     // From PATH, with /usr/sbin and /sbin added (where these programs live).
     static DialUpPrograms fromSystem();
@@ -116,6 +122,8 @@ public:
 private:
     struct Dial;
     void startStep(Dial *d);
+    void loadIpsec(Dial *d);
+    void unloadIpsec(const QByteArray &name);
     void onOutput(Dial *d);
     void onLine(Dial *d, const QString &line);
     void onStepFinished(Dial *d, int exitCode, bool crashed);
@@ -127,6 +135,7 @@ private:
     void restorePeerDnsFile();
 
     DialUpPrograms m_programs;
+    ViciClient *m_vici;
     QString m_sysClassNet;
     QString m_peerDnsFile;
     // The file as it was before the first of our live links (nullopt:

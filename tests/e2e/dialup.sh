@@ -56,8 +56,8 @@ fail() {
 # pptp and xl2tpd as the same process (exec), their output copied on the
 # way by a tee that is no child of theirs (they reap their children);
 # pptp talks PPP on its standard input and output, so only its errors are
-# copied. swanctl runs as a child, so that its status is kept too, one file
-# each for --load-all, --initiate and --terminate.
+# copied. swanctl runs as a child, so that its status is kept too (its
+# --initiate; the connection and key go in through charon's socket).
 mkdir -p "$work/bin"
 for p in pppd pptp xl2tpd swanctl; do
     real=$(PATH=/usr/sbin:/sbin:$PATH command -v "$p") || { echo "skipped: no $p"; exit 77; }
@@ -292,4 +292,8 @@ privatebus_up "$work" "$build" "$NS_CLIENT" "$home" PATH="$path" > "$work/privat
 as_user=1
 main_job user
 grep -qx org.kvo.helper.connect "$work/polkit.out" || fail "the helper asked no authorisation"
+if [[ $type == l2tp ]]; then
+    # Every dial loaded and unloaded its own; the administrator's stayed.
+    grep -q '^office: ' "$work/state.after" || fail "the administrator's connection is gone"
+fi
 echo "dialup ($type): main job as root and as the user, failures and redial over the real servers"

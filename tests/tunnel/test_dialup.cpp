@@ -3,26 +3,40 @@
 #include "platform/dialupppp.h"
 #include "platform/processlist.h"
 #include "platform/prompter.h"
+#include "platform/vici.h"
 #include "support/testhome.h"
 #include "tunneltestsupport.h"
+#include "vicistandin.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <thread>
+
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kFakes = QStringLiteral(KVO_TUNNEL_FAKES_DIR);
 
-DialUpPrograms fakePrograms()
+DialUpPrograms fakePrograms(const QString &viciSocket)
 {
-    return {kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
-            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl"), QString()};
+    return {kFakes + QStringLiteral("/pppd"),
+            QStringLiteral("/usr/sbin/pptp"),
+            kFakes + QStringLiteral("/xl2tpd"),
+            kFakes + QStringLiteral("/swanctl"),
+            QString(),
+            viciSocket};
 }
 
 // A program folder, the stand-in programs with a folder for what they were
@@ -35,7 +49,8 @@ struct DialRig
     ScriptedPrompter prompter;
     // pppd's file of the peer's DNS servers (the stand-in writes it).
     const QString peerDnsFile = log.path() + QStringLiteral("/resolv.conf");
-    PppDialUp dialUp {fakePrograms(), sys.path(), nullptr, peerDnsFile};
+    ViciStandIn charon {log.path()};
+    PppDialUp dialUp {fakePrograms(charon.path()), sys.path(), nullptr, peerDnsFile};
     PptpClient client;
     TunnelNotifier notifier;
     NoticeLog notices {notifier};
@@ -50,6 +65,7 @@ struct DialRig
     ~DialRig()
     {
         client.Disconnect();
+        QTest::qWait(50); // charon's answers to the last unloads
         qunsetenv("KVO_FAKE_LOG");
     }
     void writeCounter(const char *name, const QByteArray &value)
@@ -243,8 +259,8 @@ TEST(DialUpPptp, PppdsDnsFileIsPutBackAfterTheLink)
     EXPECT_FALSE(QFileInfo::exists(real.peerDnsFile));
 }
 
-// The server goes into pppd's pty command, which /bin/sh runs, and into the
-// swanctl and xl2tpd files: only an IPv4 address or a host name gets there.
+// The server goes into pppd's pty command, which /bin/sh runs, into charon's
+// connection and into xl2tpd's file: only an IPv4 address or a host name gets there.
 // The driver refuses anything else before it writes the entry, and the
 // layer refuses an entry that holds one (an edited phone book).
 TEST(DialUpServerAddress, AnythingButAnAddressOrAHostNameIsRefusedWith868)
@@ -325,9 +341,40 @@ TEST(DialUpL2tp, IpsecThenXl2tpdWithSecretsInPrivateFiles)
     EXPECT_EQ(rig.notices.ras, kUpSequence);
     EXPECT_EQ(rig.client.GetAssignedIp(), QStringLiteral("10.7.1.9"));
 
-    EXPECT_EQ(rig.logged("swanctl.confmode").trimmed(), QByteArray("600"));
-    EXPECT_TRUE(rig.logged("swanctl.conf").contains("secret = \"Q8MZpassage\""));
-    EXPECT_TRUE(rig.logged("swanctl.conf").contains("remote_addrs = up.l2tp"));
+    // The link's own connection and key, loaded through charon's socket.
+    ASSERT_EQ(rig.charon.commands(), QList<QByteArray>({"load-conn", "load-shared"}));
+    const auto conn = rig.charon.requests.at(0).fields;
+    ASSERT_FALSE(conn.isEmpty());
+    const QByteArray name = conn.firstKey().split('.').first();
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral("^kvo-%1-[0-9]+$").arg(QCoreApplication::applicationPid()))
+                    .match(QString::fromLatin1(name))
+                    .hasMatch())
+        << name.constData();
+    const QByteArray child = name + ".children." + name;
+    // What an L2TP/IPsec server set up for the Windows client accepts, first.
+    const QMap<QByteArray, QByteArray> wantedConn {
+        {name + ".remote_addrs", "[up.l2tp]"},
+        {name + ".version", "1"},
+        {name + ".proposals",
+         "[aes256-sha1-modp2048,aes128-sha1-modp2048,aes256-sha1-modp1024,aes128-sha1-modp1024,"
+         "3des-sha1-modp1024,default]"},
+        {name + ".local.auth", "psk"},
+        {name + ".remote.auth", "psk"},
+        {child + ".mode", "transport"},
+        {child + ".esp_proposals", "[aes256-sha1,aes128-sha1,3des-sha1,default]"},
+        {child + ".local_ts", "[dynamic[udp/1701]]"},
+        {child + ".remote_ts", "[dynamic[udp/1701]]"},
+    };
+    EXPECT_EQ(conn, wantedConn);
+    // The key as it is (no quoting, no 0x or 0s decoding); a host name owns
+    // no key.
+    const QMap<QByteArray, QByteArray> wantedSecret {
+        {"id", name}, {"type", "IKE"}, {"data", "Q8MZpassage"}};
+    EXPECT_EQ(rig.charon.requests.at(1).fields, wantedSecret);
+    EXPECT_EQ(rig.logged("swanctl.initiate"),
+              "--initiate\n--child\n" + name + "\n--ike\n" + name + "\n--timeout\n20\n");
+
     EXPECT_EQ(rig.logged("xl2tpd.confmode").trimmed(), QByteArray("600"));
     EXPECT_TRUE(rig.logged("xl2tpd.conf").contains("lns = up.l2tp\n"));
     EXPECT_EQ(rig.logged("xl2tpd.optmode").trimmed(), QByteArray("600"));
@@ -335,18 +382,130 @@ TEST(DialUpL2tp, IpsecThenXl2tpdWithSecretsInPrivateFiles)
     EXPECT_FALSE(rig.logged("xl2tpd.options").contains("refuse-chap"));
     EXPECT_FALSE(rig.logged("xl2tpd.options").contains("mppe")); // IPsec encrypts
     EXPECT_FALSE(rig.logged("xl2tpd.args").contains("kvouser"));
-    // What an L2TP/IPsec server set up for the Windows client accepts, first.
-    EXPECT_TRUE(rig.logged("swanctl.conf")
-                    .contains("proposals = aes256-sha1-modp2048,aes128-sha1-modp2048,"
-                              "aes256-sha1-modp1024,aes128-sha1-modp1024,3des-sha1-modp1024,"
-                              "default\n"));
-    EXPECT_TRUE(rig.logged("swanctl.conf")
-                    .contains("esp_proposals = aes256-sha1,aes128-sha1,3des-sha1,default\n"));
-    EXPECT_EQ(rig.logged("swanctl.initiate"),
-              QByteArray("--initiate\n--child\nKVO\n--timeout\n20\n"));
     EXPECT_EQ(rig.client.protection(), QStringLiteral("IPsec ESP AES_CBC_256/HMAC_SHA1_96"));
+
+    // Hanging up ends the link's security associations and unloads what it
+    // loaded, by its name.
     rig.client.Disconnect();
     EXPECT_EQ(rig.client.refreshStatus(), unsigned(Ras::InvalidHandle));
+    ASSERT_TRUE(waitUntil([&] { return rig.charon.requests.size() == 5; }));
+    EXPECT_EQ(rig.charon.commands(),
+              QList<QByteArray>(
+                  {"load-conn", "load-shared", "terminate", "unload-conn", "unload-shared"}));
+    EXPECT_EQ(rig.charon.requests.at(2).fields,
+              (QMap<QByteArray, QByteArray> {{"ike", name}, {"timeout", "-1"}}));
+    EXPECT_EQ(rig.charon.requests.at(3).fields, (QMap<QByteArray, QByteArray> {{"name", name}}));
+    EXPECT_EQ(rig.charon.requests.at(4).fields, (QMap<QByteArray, QByteArray> {{"id", name}}));
+    EXPECT_TRUE(rig.charon.conns.isEmpty());
+    EXPECT_TRUE(rig.charon.secrets.isEmpty());
+}
+
+// Links of their own in one charon: one link's end, or a failed dial, takes
+// nothing of another's, nor of the administrator's connections and keys.
+TEST(DialUpL2tp, EachLinkLoadsAndUnloadsOnlyItsOwn)
+{
+    DialRig rig(3);
+    rig.charon.conns = {"office"};
+    rig.charon.secrets = {"office-key"};
+    auto dial = [&](const char *entry, const char *server, QList<QPair<int, unsigned>> *notes) {
+        EXPECT_EQ(
+            rig.dialUp.setEntryProperties(rig.client.phoneBookPath(), QString::fromLatin1(entry),
+                                          PptpClient::entryFor(3, QString::fromLatin1(server))),
+            0u);
+        EXPECT_EQ(rig.dialUp.setPreSharedKey(rig.client.phoneBookPath(), QString::fromLatin1(entry),
+                                             QStringLiteral("psk")),
+                  0u);
+        Ras::Handle handle = 0;
+        EXPECT_EQ(rig.dialUp.dial(
+                      rig.client.phoneBookPath(),
+                      {QString::fromLatin1(entry), QStringLiteral("u"), QStringLiteral("p")},
+                      [notes](int state, unsigned error) {
+                          notes->append({state, error});
+                      },
+                      &handle),
+                  0u);
+        return handle;
+    };
+    auto reached = [](const QList<QPair<int, unsigned>> &notes, int state) {
+        return notes.contains(qMakePair(state, 0u));
+    };
+    QList<QPair<int, unsigned>> one, two, failed;
+    const Ras::Handle first = dial("KVO", "up.one", &one);
+    ASSERT_TRUE(waitUntil([&] { return reached(one, Ras::Connected); }));
+    const Ras::Handle second = dial("KVO2", "up.two", &two);
+    ASSERT_TRUE(waitUntil([&] { return reached(two, Ras::Connected); }));
+    dial("KVO3", "192.0.2.7", &failed); // no L2TP server there
+    ASSERT_TRUE(waitUntil([&] { return !failed.isEmpty() && failed.last().second != 0; }));
+    EXPECT_EQ(failed.last().second, unsigned(Ras::NoAnswer));
+
+    QList<QByteArray> names;
+    for (const auto &r : std::as_const(rig.charon.requests))
+        if (r.command == "load-shared")
+            names.append(r.fields.value("id"));
+    ASSERT_EQ(names.size(), 3);
+    EXPECT_EQ(QSet<QByteArray>(names.begin(), names.end()).size(), 3);
+    // A server's address owns its key, which so wins over the machine's
+    // keys for any server.
+    bool owned = false;
+    for (const auto &r : std::as_const(rig.charon.requests))
+        owned |= r.command == "load-shared" && r.fields.value("owners") == "[192.0.2.7]";
+    EXPECT_TRUE(owned);
+    ASSERT_TRUE(waitUntil([&] { return rig.charon.conns.size() == 3; }));
+    EXPECT_EQ(rig.charon.conns, QSet<QByteArray>({"office", names.at(0), names.at(1)}));
+
+    ASSERT_EQ(rig.dialUp.hangUp(first), 0u);
+    ASSERT_TRUE(waitUntil([&] { return rig.charon.conns.size() == 2; }));
+    QTest::qWait(100);
+    EXPECT_EQ(rig.charon.conns, QSet<QByteArray>({"office", names.at(1)}));
+    EXPECT_EQ(rig.charon.secrets, QSet<QByteArray>({"office-key", names.at(1)}));
+    // Every command names one of ours; nothing asks charon to unload all
+    // (swanctl's --load-all would) or lists what others loaded.
+    for (const auto &r : std::as_const(rig.charon.requests)) {
+        SCOPED_TRACE(r.command.constData());
+        EXPECT_TRUE(QList<QByteArray>(
+                        {"load-conn", "load-shared", "terminate", "unload-conn", "unload-shared"})
+                        .contains(r.command));
+        const QByteArray named = r.fields.value("ike") + r.fields.value("name") +
+            r.fields.value("id") + (r.fields.isEmpty() ? QByteArray() : r.fields.firstKey());
+        EXPECT_TRUE(named.contains(names.at(0)) || named.contains(names.at(1)) ||
+                    named.contains(names.at(2)));
+    }
+    ASSERT_EQ(rig.dialUp.hangUp(second), 0u);
+    ASSERT_TRUE(waitUntil([&] { return rig.charon.conns.size() == 1; }));
+}
+
+// Without charon's answer there is no IPsec, and nothing is dialled in the
+// clear: 711, and what was loaded goes again. A hang-up while charon thinks
+// ends the dial at once.
+TEST(DialUpL2tp, CharonMissingOrRefusingIs711AndAHangUpDoesNotWaitForIt)
+{
+    for (const char *refused : {"none", "load-conn", "load-shared"}) {
+        SCOPED_TRACE(refused);
+        DialRig rig(3);
+        if (QByteArray(refused) == "none")
+            QFile::remove(rig.charon.path()); // no charon listening
+        else
+            rig.charon.refuse = {refused};
+        ASSERT_EQ(rig.connect("up.l2tp"), 0);
+        ASSERT_TRUE(waitUntil([&] { return rig.lastError() != 0; }));
+        EXPECT_EQ(rig.lastError(), 711u);
+        EXPECT_FALSE(QFileInfo::exists(rig.log.path() + QStringLiteral("/xl2tpd.args")));
+        EXPECT_FALSE(QFileInfo::exists(rig.log.path() + QStringLiteral("/swanctl.initiate")));
+        QTest::qWait(100);
+        EXPECT_TRUE(rig.charon.conns.isEmpty());
+        EXPECT_TRUE(rig.charon.secrets.isEmpty());
+    }
+
+    DialRig rig(3);
+    rig.charon.silent = true;
+    ASSERT_EQ(rig.connect("up.l2tp"), 0);
+    ASSERT_TRUE(waitUntil([&] { return rig.charon.requests.size() == 1; }));
+    QElapsedTimer t;
+    t.start();
+    rig.client.Disconnect();
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_EQ(rig.client.refreshStatus(), unsigned(Ras::InvalidHandle));
+    EXPECT_EQ(rig.lastError(), 0u);
 }
 
 // Each failure gets its error number. "replay-" servers replay what real
@@ -530,4 +689,113 @@ TEST(DialUpOutput, LinesGiveTheirEventsAndOddValuesNone)
             << cut;
         EXPECT_EQ(carry, QByteArray("rest"));
     }
+}
+
+// charon's framing, byte for byte, and what a damaged answer gives.
+TEST(Vici, MessagesAreFramedAsCharonReadsThemAndDamagedRepliesFail)
+{
+    Vici::Message m;
+    m.value("key1", "value1")
+        .section("section1")
+        .section("sub-section")
+        .value("key2", "value2")
+        .end()
+        .list("list1", {"item1", "item2"})
+        .end();
+    ASSERT_TRUE(m.valid());
+    const QByteArray body = QByteArray("\x03\x04key1\x00\x06value1", 14) +
+        QByteArray("\x01\x08section1\x01\x0bsub-section") +
+        QByteArray("\x03\x04key2\x00\x06value2\x02", 15) +
+        QByteArray("\x04\x05list1\x05\x00\x05item1\x05\x00\x05item2\x06\x02", 25);
+    EXPECT_EQ(m.bytes(), body);
+    EXPECT_EQ(Vici::requestFrame("load-conn", m),
+              QByteArray("\x00\x00\x00", 3) + char(2 + 9 + body.size()) + QByteArray(1, 0) +
+                  "\x09load-conn" + body);
+    EXPECT_EQ(Vici::rootValues(body),
+              (std::optional<QMap<QByteArray, QByteArray>>({{"key1", "value1"}})));
+    EXPECT_FALSE(Vici::Message().end().valid());
+    EXPECT_FALSE(Vici::Message().section("open").valid());
+    EXPECT_FALSE(Vici::Message().value("k", QByteArray(70000, 'x')).valid());
+    EXPECT_TRUE(
+        Vici::requestFrame("x", Vici::Message().value("k", QByteArray(70000, 'x'))).isEmpty());
+    for (const QByteArray &bad :
+         {body.left(body.size() - 1), body.left(20), QByteArray("\x05\x00\x01x", 4),
+          QByteArray("\x02"), QByteArray("\x09"), QByteArray("\x01\x00"),
+          QByteArray("\x04\x01l\x03\x01k\x00\x00\x06", 9)})
+        EXPECT_FALSE(Vici::rootValues(bad).has_value()) << bad.toHex().constData();
+
+    // A peer that answers with a frame too large or a malformed message, or
+    // goes mid-frame: the command fails, the next one gets a new connection.
+    QTemporaryDir dir;
+    QLocalServer server;
+    ASSERT_TRUE(server.listen(dir.path() + QStringLiteral("/s")));
+    const QList<QByteArray> answers = {
+        QByteArray("\x7f\xff\xff\xff", 4), QByteArray("\x00\x00\x00\x03\x01\x09\x00", 7),
+        QByteArray("\x00\x00\x00\x10\x01", 5),
+        QByteArray("\x00\x00\x00\x0f\x01\x03\x07success\x00\x03yes", 19)};
+    int served = 0;
+    QObject::connect(&server, &QLocalServer::newConnection, &server, [&] {
+        QLocalSocket *s = server.nextPendingConnection();
+        QObject::connect(s, &QLocalSocket::readyRead, s, [&, s] {
+            s->readAll();
+            s->write(answers.value(served++));
+            if (served == 3)
+                s->disconnectFromServer();
+        });
+    });
+    ViciClient client(server.fullServerName());
+    QStringList results;
+    for (int i = 0; i < 4; ++i)
+        client.request("version", Vici::Message(), [&](const Vici::Reply &r) {
+            results.append(r.ok ? QStringLiteral("ok") : r.error);
+        });
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 4; }));
+    EXPECT_EQ(results.join(QLatin1Char('|')),
+              QStringLiteral("version: charon sent a frame of 2147483647 bytes|"
+                             "version: charon sent a malformed reply|"
+                             "version: charon closed its control socket|ok"));
+}
+
+// At the program's exit the queued commands still reach charon, one after
+// the other, without the event loop (here a charon on a thread of its own).
+TEST(Vici, DrainSendsWhatIsQueuedWithoutTheEventLoop)
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.path() + QStringLiteral("/s"));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    QList<QByteArray> received;
+    std::thread charon([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        const QByteArray yes("\x00\x00\x00\x0f\x01\x03\x07success\x00\x03yes", 19);
+        for (;;) {
+            unsigned char head[4];
+            if (::recv(fd, head, 4, MSG_WAITALL) != 4)
+                break;
+            QByteArray packet(head[0] << 24 | head[1] << 16 | head[2] << 8 | head[3], 0);
+            if (::recv(fd, packet.data(), size_t(packet.size()), MSG_WAITALL) != packet.size())
+                break;
+            received.append(packet.mid(2, uchar(packet[1])));
+            ::send(fd, yes.constData(), size_t(yes.size()), MSG_NOSIGNAL);
+        }
+        ::close(fd);
+    });
+    bool answered = false;
+    {
+        ViciClient client(QString::fromLocal8Bit(path));
+        client.request("terminate", Vici::Message().value("ike", "kvo-1-1"),
+                       [&](const Vici::Reply &) { answered = true; });
+        client.request("unload-conn", Vici::Message().value("name", "kvo-1-1"));
+        client.request("unload-shared", Vici::Message().value("id", "kvo-1-1"));
+        client.drain(2000);
+    }
+    charon.join();
+    ::close(listener);
+    EXPECT_EQ(received, QList<QByteArray>({"terminate", "unload-conn", "unload-shared"}));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(answered); // nobody is left to hear it
 }

@@ -1,4 +1,5 @@
 #include "ctarvoclientapp.h"
+#include "stallprobe.h"
 
 #include "clientwiring.h"
 #include "shellcontrol.h"
@@ -79,6 +80,8 @@ int CTarvoClientApp::InitInstance(int argc, char **argv)
     }
 
     QApplication app(argc, argv);
+    // Off unless KVO_STALL_PROBE names its report (bench/window-stalls).
+    const auto stallProbe = StallProbe::fromEnvironment();
     // The menu entry's name, so that a desktop puts the window with it.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kvo.Client"));
     curl_global_init(CURL_GLOBAL_DEFAULT);

@@ -20,6 +20,7 @@
 #include "session/sessioncodec.h"
 #include "signin/failurereport.h"
 #include "support/testhome.h"
+#include "support/vicistandin.h"
 #include "tunnel/tunnelevents.h"
 #include "widgets/clistctrlex.h"
 
@@ -89,6 +90,7 @@ struct Wired
 {
     TestHome home;
     QTemporaryDir fakeLog;
+    ViciStandIn charon {fakeLog.path()}; // the machine's charon, for L2TP
     ScriptedPrompter prompter; // the boxes shown on screen
     ShellPrompter shellPrompter {prompter};
     RecordingLauncher launcher;
@@ -129,9 +131,10 @@ struct Wired
         home.write(QStringLiteral("tun"), QByteArray());
 
         ClientWiring::Outside outside;
-        outside.dialUp = std::make_unique<PppDialUp>(DialUpPrograms {
-            kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
-            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl"), QString()});
+        outside.dialUp = std::make_unique<PppDialUp>(
+            DialUpPrograms {kFakes + QStringLiteral("/pppd"), QStringLiteral("/usr/sbin/pptp"),
+                            kFakes + QStringLiteral("/xl2tpd"), kFakes + QStringLiteral("/swanctl"),
+                            QString(), charon.path()});
         outside.tunDevice = home.file(QStringLiteral("tun"));
         outside.resetter = std::make_unique<NoReset>();
         outside.hotKey = std::make_unique<FreeHotKey>();

@@ -15,4 +15,5 @@ build=$(realpath "$1") src=$(realpath "$2")
 t=$(mktemp -d /var/lib/kvo-helper-test.XXXXXX)
 trap 'rm -rf "$t"' EXIT
 TMPDIR=$t "$src/tests/package/sandboxed-helper.sh" "$build/src/helper/kvo-helper.service" \
-    --over "$build/src/helper/kvo-helper" --writable "$t" -- "$build/tests/helper/kvo_helper_tests"
+    --over "$build/src/helper/kvo-helper" --writable "$t" --readable "$build" --readable "$src" \
+    -- "$build/tests/helper/kvo_helper_tests"

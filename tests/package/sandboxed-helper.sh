@@ -4,10 +4,10 @@
 # kvo-helper.service: the build's src/helper/kvo-helper.service or the
 # package's) to a transient service that runs the program.
 #
-#   sandboxed-helper.sh UNIT [--writable DIR]... -- PROGRAM [ARG...]
+#   sandboxed-helper.sh UNIT [--writable DIR]... [--readable DIR]... -- PROGRAM [ARG...]
 #       runs PROGRAM in that service, with this standard input, output and
 #       error, and exits with its status;
-#   sandboxed-helper.sh UNIT --over HELPER [--writable DIR]... -- COMMAND [ARG...]
+#   sandboxed-helper.sh UNIT --over HELPER [--writable DIR]... [--readable DIR]... -- COMMAND [ARG...]
 #       runs COMMAND as it is, in a mount namespace of its own where the
 #       file HELPER is replaced: whatever COMMAND starts as HELPER (the
 #       helper tests start KVO_HELPER_BIN) runs in that service instead,
@@ -18,6 +18,10 @@
 #
 # --writable DIR: DIR is writable to the service too (a test's folders,
 # where the stand-in tunnel programs record what they were given).
+# --readable DIR: DIR is seen by the service as it is here, also where it
+# lies in /tmp or /var/tmp, which the service has of its own (a build or a
+# checkout there: the helper, the stand-in programs). HELPER's folder is
+# always given so.
 #
 # The helper tests under the limits of the build's unit, their folders out
 # of /tmp and /var/tmp (the service has its own):
@@ -142,14 +146,15 @@ device_rules() {
 }
 
 [[ $(id -u) -eq 0 ]] || fail "needs root"
-[[ $# -ge 1 ]] || fail "usage: sandboxed-helper.sh UNIT [--over HELPER] [--writable DIR]... -- COMMAND [ARG...]"
+[[ $# -ge 1 ]] || fail "usage: sandboxed-helper.sh UNIT [--over HELPER] [--writable DIR]... [--readable DIR]... -- COMMAND [ARG...]"
 unit_file=$(realpath "$1")
 shift
-over="" writable=()
+over="" writable=() readable=()
 while [[ $# -gt 0 && $1 != -- ]]; do
     case $1 in
         --over) over=$(realpath "$2"); shift 2 ;;
         --writable) writable+=("$(realpath "$2")"); shift 2 ;;
+        --readable) readable+=("$(realpath "$2")"); shift 2 ;;
         *) fail "unknown option $1" ;;
     esac
 done
@@ -182,6 +187,12 @@ mapfile -t settings < <(awk '/^\[/ {service = ($0 == "[Service]"); next}
                              service && /^[A-Za-z]+=/ && !/^(Type|BusName|ExecStart)=/' "$unit_file")
 properties=()
 for d in "${writable[@]}"; do properties+=(-p "ReadWritePaths=$d"); done
+[[ -n $over ]] && readable+=("$(dirname "$over")")
+for d in "${readable[@]}"; do
+    case $d/ in
+        /tmp/* | /var/tmp/*) properties+=(-p "BindReadOnlyPaths=$d") ;;
+    esac
+done
 
 if [[ -d /run/systemd/system ]]; then
     # systemd is the init: its own manager.

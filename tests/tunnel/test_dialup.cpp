@@ -5,8 +5,8 @@
 #include "platform/prompter.h"
 #include "platform/vici.h"
 #include "support/testhome.h"
+#include "support/vicistandin.h"
 #include "tunneltestsupport.h"
-#include "vicistandin.h"
 
 #include <QDir>
 #include <QElapsedTimer>

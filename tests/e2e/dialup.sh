@@ -198,7 +198,8 @@ main_job() { # root|user
     local link_ip
     link_ip=$(grep -o '"tunnelAddress":"[0-9.]*"' "$work/records/session.jsonl" | tail -1 | cut -d'"' -f4)
     [[ $link_ip == $link_net.* ]] || fail "the session signed in without the PPP link's address: '$link_ip'"
-    ip -n "$NS_CLIENT" -o addr show | grep -q "inet $link_ip peer" || fail "no ppp device holds $link_ip"
+    # (Read whole: grep -q ends early, and pipefail would count ip's SIGPIPE.)
+    [[ $(ip -n "$NS_CLIENT" -o addr show) == *"inet $link_ip peer"* ]] || fail "no ppp device holds $link_ip"
     [[ $(seen_from) == "$link_ip" ]] || fail "the machine's traffic does not go through the link"
     grep -q "터널 암호화: $encryption" "$log" || fail "the log does not name the encryption ($encryption)"
     grep -q "터널 DNS 적용: 10.201.0.53 (ppp[0-9]*, " "$log" ||
